@@ -1,0 +1,58 @@
+#pragma once
+// A presentation opened through LibreOffice: the document is turned into PDF by a headless
+// soffice run, and the PDF's pages are what the PowerPoint server hands out as slides.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace office {
+
+// The soffice program to start: the first "soffice" on PATH, else LibreOffice's usual place;
+// empty when there is none.
+std::string FindSoffice();
+
+struct ConvertOptions {
+  std::string soffice;  // empty: FindSoffice()
+  // soffice gets this long; then its whole process group is killed and the open fails.
+  std::chrono::milliseconds timeout{std::chrono::seconds(120)};
+};
+
+struct PageSize {
+  double width = 0;  // points
+  double height = 0;
+};
+
+class ImpressDeck {
+ public:
+  // Converts the document with its own temporary LibreOffice profile and output folder, so that
+  // several conversions may run at once. Null when the document is missing, LibreOffice cannot
+  // open it as a presentation, or the run fails or times out; `error` then says why. Nothing of
+  // the conversion is left on disk when this returns: the PDF is held in memory.
+  static std::unique_ptr<ImpressDeck> Open(const std::string& document,
+                                           const ConvertOptions& options = {},
+                                           std::string* error = nullptr);
+  ~ImpressDeck();
+  ImpressDeck(const ImpressDeck&) = delete;
+  ImpressDeck& operator=(const ImpressDeck&) = delete;
+
+  int PageCount() const;
+  // Page n (1-based) as it is shown, in points; nullopt for a page out of range.
+  std::optional<PageSize> PageSizeAt(int n) const;
+  // Writes page n as a JPEG of exactly width x height pixels (the page stretched to fill it).
+  // False, with no file left at `path`, when the page or size is invalid or writing fails.
+  bool ExportJpeg(int n, const std::string& path, int width, int height,
+                  std::string* error = nullptr) const;
+
+  // The PDF that LibreOffice produced.
+  const std::vector<char>& Pdf() const;
+
+ private:
+  struct Impl;
+  explicit ImpressDeck(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace office

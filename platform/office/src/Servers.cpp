@@ -1,0 +1,310 @@
+#include "office/Servers.h"
+
+#include <automation/Com.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace office {
+namespace {
+
+using automation::DispatchObject;
+using automation::DispParams;
+using automation::HRESULT;
+using automation::PositionalArg;
+using automation::Variant;
+
+constexpr std::uint16_t kGet = automation::DISPATCH_PROPERTYGET;
+constexpr std::uint16_t kMethod = automation::DISPATCH_METHOD;
+
+// Paths reach the servers as UTF-16; the file system wants UTF-8. A lone surrogate has no
+// UTF-8 form and gives nullopt rather than some other file's name.
+std::optional<std::string> ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return std::nullopt;
+    }
+    if (c == 0) return std::nullopt;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool EqualsAsciiNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsNumber(const Variant* v) {
+  return v && (v->Type() == automation::VT_I4 || v->Type() == automation::VT_R4 ||
+               v->Type() == automation::VT_BOOL);
+}
+
+// One open presentation; Close (or Quit) drops the deck while objects may still refer to it.
+struct OpenDeck {
+  std::mutex mutex;
+  std::unique_ptr<ImpressDeck> deck;
+};
+using DeckRef = std::shared_ptr<OpenDeck>;
+
+// What one application object and its collections share.
+struct Session {
+  ConvertOptions options;
+  std::mutex mutex;
+  std::vector<std::weak_ptr<OpenDeck>> open;
+
+  void Add(const DeckRef& deck) {
+    std::lock_guard lock(mutex);
+    std::erase_if(open, [](const std::weak_ptr<OpenDeck>& w) { return w.expired(); });
+    open.push_back(deck);
+  }
+  void CloseAll() {
+    std::vector<std::weak_ptr<OpenDeck>> decks;
+    {
+      std::lock_guard lock(mutex);
+      decks.swap(open);
+    }
+    for (const auto& w : decks) {
+      if (DeckRef d = w.lock()) {
+        std::lock_guard lock(d->mutex);
+        d->deck.reset();
+      }
+    }
+  }
+};
+using SessionRef = std::shared_ptr<Session>;
+
+class CustomLayout : public DispatchObject {
+ public:
+  CustomLayout(float width, float height) {
+    AddMember(u"Width", [width](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      if (result) *result = Variant::R4(width);
+      return automation::S_OK;
+    });
+    AddMember(u"Height", [height](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      if (result) *result = Variant::R4(height);
+      return automation::S_OK;
+    });
+  }
+};
+
+class Slide : public DispatchObject {
+ public:
+  Slide(DeckRef deck, int number) : deck_(std::move(deck)), number_(number) {
+    AddMember(u"CustomLayout", [this](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      std::optional<PageSize> size = Size();
+      if (!size) return automation::E_FAIL;
+      if (result) {
+        *result = Variant::AttachDispatch(
+            new CustomLayout(static_cast<float>(size->width), static_cast<float>(size->height)));
+      }
+      return automation::S_OK;
+    });
+    AddMember(u"Export", [this](std::uint16_t flags, const DispParams& p, Variant*) {
+      return Export(flags, p);
+    });
+  }
+
+ private:
+  std::optional<PageSize> Size() {
+    std::lock_guard lock(deck_->mutex);
+    if (!deck_->deck) return std::nullopt;
+    return deck_->deck->PageSizeAt(number_);
+  }
+
+  // Export(FileName, FilterName, ScaleWidth, ScaleHeight); the size defaults to the slide's.
+  HRESULT Export(std::uint16_t flags, const DispParams& p) {
+    if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
+    const Variant* path = PositionalArg(p, 0);
+    const Variant* filter = PositionalArg(p, 1);
+    const Variant* width = PositionalArg(p, 2);
+    const Variant* height = PositionalArg(p, 3);
+    if (!path || !filter) return automation::DISP_E_PARAMNOTFOUND;
+    if (path->Type() != automation::VT_BSTR || filter->Type() != automation::VT_BSTR) {
+      return automation::DISP_E_TYPEMISMATCH;
+    }
+    if ((width && !IsNumber(width)) || (height && !IsNumber(height))) {
+      return automation::DISP_E_TYPEMISMATCH;
+    }
+    const std::u16string& f = filter->AsBstr();
+    if (!EqualsAsciiNoCase(f, u"jpg") && !EqualsAsciiNoCase(f, u"jpeg")) {
+      return automation::E_INVALIDARG;
+    }
+    std::optional<std::string> file = ToUtf8(path->AsBstr());
+    if (!file || file->empty()) return automation::E_INVALIDARG;
+
+    std::lock_guard lock(deck_->mutex);
+    if (!deck_->deck) return automation::E_FAIL;
+    std::optional<PageSize> size = deck_->deck->PageSizeAt(number_);
+    if (!size) return automation::E_FAIL;
+    const int w = width ? width->AsI4() : static_cast<int>(static_cast<float>(size->width));
+    const int h = height ? height->AsI4() : static_cast<int>(static_cast<float>(size->height));
+    if (w < 1 || h < 1) return automation::E_INVALIDARG;
+    return deck_->deck->ExportJpeg(number_, *file, w, h) ? automation::S_OK : automation::E_FAIL;
+  }
+
+  DeckRef deck_;
+  int number_;
+};
+
+class Slides : public DispatchObject {
+ public:
+  explicit Slides(DeckRef deck) : deck_(std::move(deck)) {
+    AddMember(u"Count", [this](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      std::lock_guard lock(deck_->mutex);
+      if (!deck_->deck) return automation::E_FAIL;
+      if (result) *result = Variant::I4(deck_->deck->PageCount());
+      return automation::S_OK;
+    });
+    // Item(Index): a collection's item answers as a method and as a property alike.
+    AddMember(u"Item", [this](std::uint16_t flags, const DispParams& p, Variant* result) {
+      if (!(flags & (kMethod | kGet))) return automation::DISP_E_MEMBERNOTFOUND;
+      const Variant* index = PositionalArg(p, 0);
+      if (!index) return automation::DISP_E_PARAMNOTFOUND;
+      if (!IsNumber(index)) return automation::DISP_E_TYPEMISMATCH;
+      const int n = index->AsI4();
+      {
+        std::lock_guard lock(deck_->mutex);
+        if (!deck_->deck) return automation::E_FAIL;
+        if (n < 1 || n > deck_->deck->PageCount()) return automation::E_INVALIDARG;
+      }
+      if (result) *result = Variant::AttachDispatch(new Slide(deck_, n));
+      return automation::S_OK;
+    });
+  }
+
+ private:
+  DeckRef deck_;
+};
+
+class Presentation : public DispatchObject {
+ public:
+  explicit Presentation(DeckRef deck) : deck_(std::move(deck)) {
+    AddMember(u"Slides", [this](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      {
+        std::lock_guard lock(deck_->mutex);
+        if (!deck_->deck) return automation::E_FAIL;
+      }
+      if (result) *result = Variant::AttachDispatch(new Slides(deck_));
+      return automation::S_OK;
+    });
+    AddMember(u"Close", [this](std::uint16_t flags, const DispParams&, Variant*) {
+      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
+      std::lock_guard lock(deck_->mutex);
+      deck_->deck.reset();
+      return automation::S_OK;
+    });
+  }
+
+ private:
+  DeckRef deck_;
+};
+
+class Presentations : public DispatchObject {
+ public:
+  explicit Presentations(SessionRef session) : session_(std::move(session)) {
+    // Open(FileName, ReadOnly, Untitled, WithWindow): the copy is always read-only and never
+    // shown, so only the name matters.
+    AddMember(u"Open", [this](std::uint16_t flags, const DispParams& p, Variant* result) {
+      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
+      const Variant* name = PositionalArg(p, 0);
+      if (!name) return automation::DISP_E_PARAMNOTFOUND;
+      if (name->Type() != automation::VT_BSTR) return automation::DISP_E_TYPEMISMATCH;
+      std::optional<std::string> path = ToUtf8(name->AsBstr());
+      if (!path) return automation::S_OK;  // no such file: no presentation
+      std::unique_ptr<ImpressDeck> opened = ImpressDeck::Open(*path, session_->options);
+      if (!opened || !result) return automation::S_OK;
+      auto deck = std::make_shared<OpenDeck>();
+      deck->deck = std::move(opened);
+      session_->Add(deck);
+      *result = Variant::AttachDispatch(new Presentation(deck));
+      return automation::S_OK;
+    });
+  }
+
+ private:
+  SessionRef session_;
+};
+
+class Application : public DispatchObject {
+ public:
+  explicit Application(const ConvertOptions& options) : session_(std::make_shared<Session>()) {
+    session_->options = options;
+    presentations_ = new Presentations(session_);
+    AddMember(u"Presentations", [this](std::uint16_t flags, const DispParams&, Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      if (result) *result = Variant::Dispatch(presentations_);
+      return automation::S_OK;
+    });
+    AddMember(u"Quit", [this](std::uint16_t flags, const DispParams&, Variant*) {
+      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
+      session_->CloseAll();
+      return automation::S_OK;
+    });
+  }
+  ~Application() override { presentations_->Release(); }
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+ private:
+  SessionRef session_;
+  Presentations* presentations_;
+};
+
+}  // namespace
+
+bool RegisterOfficeServers(const ConvertOptions& options) {
+  ConvertOptions resolved = options;
+  if (resolved.soffice.empty()) resolved.soffice = FindSoffice();
+  std::error_code ec;
+  const bool found = !resolved.soffice.empty() &&
+                     std::filesystem::is_regular_file(resolved.soffice, ec) &&
+                     access(resolved.soffice.c_str(), X_OK) == 0;
+  if (!found) {
+    automation::UnregisterClass(u"PowerPoint.Application");
+    return false;
+  }
+  automation::RegisterClass(u"PowerPoint.Application", [resolved](automation::IDispatch** out) {
+    *out = new Application(resolved);
+    return automation::S_OK;
+  });
+  return true;
+}
+
+}  // namespace office
