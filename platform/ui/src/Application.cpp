@@ -1,0 +1,171 @@
+#include "ui/Application.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "rtl/Exception.h"
+#include "ui/Controls.h"
+#include "ui/Types.h"
+
+namespace ui {
+
+namespace {
+
+std::mutex g_hookMutex;
+DialogHook g_dialogHook;
+FileDialogHook g_fileHook;
+std::atomic<bool> g_loopEnded{false};
+std::once_flag g_watchOnce;
+
+void WatchEventLoop() {
+  std::call_once(g_watchOnce, [] {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { g_loopEnded = true; });
+  });
+}
+
+bool UiGone() {
+  return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown() || g_loopEnded;
+}
+
+void ShowDialog(DialogKind kind, const QString& text) {
+  DialogHook hook;
+  {
+    std::lock_guard lock(g_hookMutex);
+    hook = g_dialogHook;
+  }
+  if (hook) {
+    hook(kind, text);
+    return;
+  }
+  const QString title = QApplication::applicationDisplayName();
+  if (kind == DialogKind::Error)
+    QMessageBox::critical(nullptr, title, text);
+  else
+    QMessageBox::information(nullptr, title, text);
+}
+
+}  // namespace
+
+bool IsUiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+
+void RunOnUiThread(const std::function<void()>& fn) {
+  if (IsUiThread()) {
+    fn();
+    return;
+  }
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) throw Error(QStringLiteral("The UI thread is not running"));
+  WatchEventLoop();
+  struct State {
+    std::mutex m;
+    std::condition_variable cv;
+    enum { Pending, Running, Done, Cancelled } phase = Pending;
+    std::exception_ptr error;
+  };
+  auto state = std::make_shared<State>();
+  QMetaObject::invokeMethod(
+      app,
+      [state, fn] {
+        {
+          std::lock_guard lock(state->m);
+          if (state->phase == State::Cancelled) return;
+          state->phase = State::Running;
+        }
+        std::exception_ptr error;
+        try {
+          fn();
+        } catch (...) {
+          error = std::current_exception();
+        }
+        std::lock_guard lock(state->m);
+        state->error = error;
+        state->phase = State::Done;
+        state->cv.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(state->m);
+  while (state->phase != State::Done) {
+    state->cv.wait_for(lock, std::chrono::milliseconds(50));
+    if (state->phase == State::Pending && UiGone()) {
+      state->phase = State::Cancelled;
+      throw Error(QStringLiteral("The UI thread is not running"));
+    }
+  }
+  if (state->error) std::rethrow_exception(state->error);
+}
+
+void PostToUiThread(std::function<void()> fn) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  QMetaObject::invokeMethod(
+      app, [fn = std::move(fn)] { Guarded(fn); }, Qt::QueuedConnection);
+}
+
+void SetDialogHook(DialogHook hook) {
+  std::lock_guard lock(g_hookMutex);
+  g_dialogHook = std::move(hook);
+}
+
+void ShowMessage(const QString& text) {
+  RunOnUiThread([&] { ShowDialog(DialogKind::Message, text); });
+}
+
+QString ExceptionMessage(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const rtl::Exception& e) {
+    return QString::fromStdU16String(e.Message());
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return {};
+  }
+}
+
+void HandleException(std::exception_ptr error) {
+  if (!error) return;
+  const QString text = ExceptionMessage(error);
+  try {
+    RunOnUiThread([&] { ShowDialog(DialogKind::Error, text); });
+  } catch (...) {
+    // No UI left to show it on.
+  }
+}
+
+void Guarded(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+}
+
+void SetFileDialogHook(FileDialogHook hook) {
+  std::lock_guard lock(g_hookMutex);
+  g_fileHook = std::move(hook);
+}
+
+std::optional<QString> RunFileDialog(const OpenDialog& dialog) {
+  FileDialogHook hook;
+  {
+    std::lock_guard lock(g_hookMutex);
+    hook = g_fileHook;
+  }
+  if (hook) return hook(dialog);
+  const QString name =
+      QFileDialog::getOpenFileName(nullptr, QString(), QString(), dialog.QtFilter());
+  if (name.isEmpty()) return std::nullopt;
+  return name;
+}
+
+}  // namespace ui

@@ -1,0 +1,750 @@
+#include "ui/Controls.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QImageReader>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgRenderer>
+#include <QTextOption>
+#include <algorithm>
+#include <cmath>
+
+#include "Properties.h"
+#include "ui/Binding.h"
+
+namespace ui {
+
+QColor ToQColor(AlphaColor c) {
+  return QColor::fromRgba(static_cast<QRgb>(c));
+}
+
+// ---------------------------------------------------------------- PaintBox
+
+void PaintBox::Paint(QPainter& painter) {
+  if (OnPaint) OnPaint(painter, LocalRect());
+}
+
+// ---------------------------------------------------------------- Rectangle
+
+void Rectangle::SetFillColor(AlphaColor c) {
+  fill_ = c;
+  Changed();
+}
+void Rectangle::SetFillVisible(bool on) {
+  fillOn_ = on;
+  Changed();
+}
+void Rectangle::SetStrokeColor(AlphaColor c) {
+  stroke_ = c;
+  Changed();
+}
+void Rectangle::SetStrokeVisible(bool on) {
+  strokeOn_ = on;
+  Changed();
+}
+void Rectangle::SetStrokeThickness(float t) {
+  thickness_ = t;
+  Changed();
+}
+void Rectangle::SetRadii(float xr, float yr) {
+  rx_ = xr;
+  ry_ = yr;
+  Changed();
+}
+void Rectangle::SetSides(Sides sides) {
+  sides_ = sides;
+  Changed();
+}
+
+QPainterPath Rectangle::Shape() const {
+  QPainterPath path;
+  const float inset = strokeOn_ ? thickness_ / 2 : 0;
+  const QRectF r = LocalRect().adjusted(inset, inset, -inset, -inset);
+  if (rx_ > 0 || ry_ > 0)
+    path.addRoundedRect(r, rx_, ry_);
+  else
+    path.addRect(r);
+  return path;
+}
+
+void Rectangle::Paint(QPainter& painter) {
+  const QPainterPath path = Shape();
+  if (fillOn_ && (fill_ >> 24) != 0) painter.fillPath(path, ToQColor(fill_));
+  if (!strokeOn_ || (stroke_ >> 24) == 0 || thickness_ <= 0 || sides_ == Sides()) return;
+  QPen pen(ToQColor(stroke_), thickness_);
+  pen.setJoinStyle(Qt::MiterJoin);
+  if (sides_ == Sides(sdTop | sdLeft | sdBottom | sdRight)) {
+    painter.strokePath(path, pen);
+    return;
+  }
+  // Only some sides outlined: straight edges.
+  const float i = thickness_ / 2;
+  const QRectF r = LocalRect().adjusted(i, i, -i, -i);
+  painter.setPen(pen);
+  if (sides_ & sdTop) painter.drawLine(r.topLeft(), r.topRight());
+  if (sides_ & sdBottom) painter.drawLine(r.bottomLeft(), r.bottomRight());
+  if (sides_ & sdLeft) painter.drawLine(r.topLeft(), r.bottomLeft());
+  if (sides_ & sdRight) painter.drawLine(r.topRight(), r.bottomRight());
+}
+
+bool Rectangle::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Fill")
+    SetFillColor(prop::Color(v, name));
+  else if (name == u"FillVisible")
+    SetFillVisible(prop::Bool(v, name));
+  else if (name == u"Stroke")
+    SetStrokeColor(prop::Color(v, name));
+  else if (name == u"StrokeVisible")
+    SetStrokeVisible(prop::Bool(v, name));
+  else if (name == u"StrokeThickness")
+    SetStrokeThickness(prop::Float(v, name));
+  else if (name == u"XRadius")
+    SetRadii(prop::Float(v, name), ry_);
+  else if (name == u"YRadius")
+    SetRadii(rx_, prop::Float(v, name));
+  else if (name == u"Sides") {
+    Sides s;
+    if (!v.isArray()) prop::Bad(name, "a list of Top, Left, Bottom, Right");
+    for (const QJsonValue& e : v.toArray()) {
+      const QString side = prop::String(e, name);
+      if (side == u"Top")
+        s |= sdTop;
+      else if (side == u"Left")
+        s |= sdLeft;
+      else if (side == u"Bottom")
+        s |= sdBottom;
+      else if (side == u"Right")
+        s |= sdRight;
+      else
+        prop::Bad(name, "Top, Left, Bottom or Right");
+    }
+    SetSides(s);
+  } else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- CalloutRectangle
+
+void CalloutRectangle::SetCalloutPosition(CalloutPosition p) {
+  pos_ = p;
+  Changed();
+}
+void CalloutRectangle::SetCalloutOffset(float v) {
+  offset_ = v;
+  Changed();
+}
+void CalloutRectangle::SetCalloutWidth(float v) {
+  width_ = v;
+  Changed();
+}
+void CalloutRectangle::SetCalloutLength(float v) {
+  length_ = v;
+  Changed();
+}
+
+QPainterPath CalloutRectangle::Shape() const {
+  QRectF body = LocalRect();
+  const float len = length_;
+  QPolygonF tip;
+  switch (pos_) {
+    case CalloutPosition::Top:
+      body.setTop(body.top() + len);
+      tip << QPointF(offset_, body.top()) << QPointF(offset_ + width_ / 2, 0)
+          << QPointF(offset_ + width_, body.top());
+      break;
+    case CalloutPosition::Bottom:
+      body.setBottom(body.bottom() - len);
+      tip << QPointF(offset_, body.bottom()) << QPointF(offset_ + width_ / 2, Height())
+          << QPointF(offset_ + width_, body.bottom());
+      break;
+    case CalloutPosition::Left:
+      body.setLeft(body.left() + len);
+      tip << QPointF(body.left(), offset_) << QPointF(0, offset_ + width_ / 2)
+          << QPointF(body.left(), offset_ + width_);
+      break;
+    case CalloutPosition::Right:
+      body.setRight(body.right() - len);
+      tip << QPointF(body.right(), offset_) << QPointF(Width(), offset_ + width_ / 2)
+          << QPointF(body.right(), offset_ + width_);
+      break;
+  }
+  QPainterPath path;
+  if (XRadius() > 0 || YRadius() > 0)
+    path.addRoundedRect(body, XRadius(), YRadius());
+  else
+    path.addRect(body);
+  QPainterPath t;
+  t.addPolygon(tip);
+  t.closeSubpath();
+  return path.united(t);
+}
+
+bool CalloutRectangle::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"CalloutPosition")
+    SetCalloutPosition(prop::Enum<CalloutPosition>(v, name));
+  else if (name == u"CalloutOffset")
+    SetCalloutOffset(prop::Float(v, name));
+  else if (name == u"CalloutWidth")
+    SetCalloutWidth(prop::Float(v, name));
+  else if (name == u"CalloutLength")
+    SetCalloutLength(prop::Float(v, name));
+  else
+    return Rectangle::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- Panel
+
+Panel::Panel(QObject* owner) : Rectangle(owner) {
+  SetFillColor(0xFFF0F0F0);
+  SetStrokeVisible(false);
+}
+
+// ---------------------------------------------------------------- Line
+
+void Line::SetLineType(LineType t) {
+  type_ = t;
+  Changed();
+}
+void Line::SetStrokeColor(AlphaColor c) {
+  stroke_ = c;
+  Changed();
+}
+void Line::SetStrokeThickness(float t) {
+  thickness_ = t;
+  Changed();
+}
+
+void Line::Paint(QPainter& painter) {
+  painter.setPen(QPen(ToQColor(stroke_), thickness_, Qt::SolidLine, Qt::FlatCap));
+  switch (type_) {
+    case LineType::Diagonal:
+      painter.drawLine(QPointF(0, 0), QPointF(Width(), Height()));
+      break;
+    case LineType::Top:
+      painter.drawLine(QPointF(0, thickness_ / 2), QPointF(Width(), thickness_ / 2));
+      break;
+    case LineType::Left:
+      painter.drawLine(QPointF(thickness_ / 2, 0), QPointF(thickness_ / 2, Height()));
+      break;
+  }
+}
+
+bool Line::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"LineType")
+    SetLineType(prop::Enum<LineType>(v, name));
+  else if (name == u"Stroke")
+    SetStrokeColor(prop::Color(v, name));
+  else if (name == u"StrokeThickness")
+    SetStrokeThickness(prop::Float(v, name));
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- pictures
+
+QImage LoadPicture(const QString& file, QSize svgSize) {
+  QImage image;
+  if (file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+    QSvgRenderer svg(file);
+    if (svg.isValid()) {
+      const QSize size = svgSize.isEmpty() ? svg.defaultSize() : svgSize;
+      if (!size.isEmpty()) {
+        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
+      }
+    }
+  } else {
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    image = reader.read();
+  }
+  if (image.isNull())
+    throw Error(QStringLiteral("Loading bitmap failed (%1)").arg(QFileInfo(file).fileName()));
+  return image;
+}
+
+// ---------------------------------------------------------------- Image
+
+void Image::SetBitmap(const QImage& bitmap) {
+  bitmap_ = bitmap;
+  Changed();
+}
+
+void Image::LoadFromFile(const QString& file, QSize svgSize) {
+  SetBitmap(LoadPicture(file, svgSize));
+}
+
+void Image::SetWrapMode(WrapMode mode) {
+  wrap_ = mode;
+  Changed();
+}
+
+// Draws `bitmap` into `target` (local units). Pictures are scaled once per device size and
+// kept, so repainting during a drag does not rescale full-screen pictures every time.
+void Image::DrawScaled(QPainter& painter, const QRectF& target) {
+  const QTransform t = painter.transform();
+  if (t.isRotating() || t.m11() <= 0 || t.m22() <= 0) {
+    painter.drawImage(target, bitmap_);
+    return;
+  }
+  const QRectF device = t.mapRect(target);
+  const qreal dpr = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+  const QSize size = (device.size() * dpr).toSize();
+  if (size.isEmpty()) return;
+  if (cache_.isNull() || cacheSize_ != size || cacheKey_ != bitmap_.cacheKey()) {
+    cache_ =
+        QPixmap::fromImage(bitmap_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    cache_.setDevicePixelRatio(dpr);
+    cacheSize_ = size;
+    cacheKey_ = bitmap_.cacheKey();
+  }
+  painter.save();
+  painter.resetTransform();
+  painter.drawPixmap(device.topLeft(), cache_);
+  painter.restore();
+}
+
+void Image::Paint(QPainter& painter) {
+  if (bitmap_.isNull() || Width() <= 0 || Height() <= 0) return;
+  const QRectF box = LocalRect();
+  const QSizeF bs(bitmap_.width(), bitmap_.height());
+  switch (wrap_) {
+    case WrapMode::Stretch:
+      DrawScaled(painter, box);
+      break;
+    case WrapMode::Fit: {
+      const QSizeF s = bs.scaled(box.size(), Qt::KeepAspectRatio);
+      DrawScaled(
+          painter,
+          QRectF(QPointF((box.width() - s.width()) / 2, (box.height() - s.height()) / 2), s));
+      break;
+    }
+    case WrapMode::Original:
+      painter.save();
+      painter.setClipRect(box, Qt::IntersectClip);
+      painter.drawImage(QPointF(0, 0), bitmap_);
+      painter.restore();
+      break;
+    case WrapMode::Center:
+      painter.save();
+      painter.setClipRect(box, Qt::IntersectClip);
+      painter.drawImage(QPointF((box.width() - bs.width()) / 2, (box.height() - bs.height()) / 2),
+                        bitmap_);
+      painter.restore();
+      break;
+    case WrapMode::Tile:
+      painter.drawTiledPixmap(box, QPixmap::fromImage(bitmap_));
+      break;
+  }
+}
+
+bool Image::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Picture") {
+    // "Picture": ":/art/x.svg" or {"File": ..., "Size": [w, h]} (the size SVGs render at).
+    if (v.isObject()) {
+      const QPointF s = v[QStringLiteral("Size")].isUndefined()
+                            ? QPointF()
+                            : prop::Pair(v[QStringLiteral("Size")], name);
+      LoadFromFile(prop::String(v[QStringLiteral("File")], name),
+                   QSize(qRound(s.x()), qRound(s.y())));
+    } else {
+      LoadFromFile(prop::String(v, name));
+    }
+  } else if (name == u"WrapMode")
+    SetWrapMode(prop::Enum<WrapMode>(v, name));
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- Text
+
+bool SetTextSetting(TextSettings& s, const QString& name, const QJsonValue& v) {
+  if (name == u"FontSize")
+    s.size = prop::Float(v, name);
+  else if (name == u"FontFamily")
+    s.family = prop::String(v, name);
+  else if (name == u"Bold")
+    s.bold = prop::Bool(v, name);
+  else if (name == u"Italic")
+    s.italic = prop::Bool(v, name);
+  else if (name == u"FontColor")
+    s.color = prop::Color(v, name);
+  else if (name == u"HorzAlign")
+    s.horzAlign = prop::Enum<TextAlign>(v, name);
+  else if (name == u"VertAlign")
+    s.vertAlign = prop::Enum<TextAlign>(v, name);
+  else if (name == u"WordWrap")
+    s.wordWrap = prop::Bool(v, name);
+  else
+    return false;
+  return true;
+}
+
+QFont MakeFont(const TextSettings& s, float scale) {
+  QFont f;
+  if (!s.family.isEmpty()) f.setFamily(s.family);
+  // Sizes are in form units (device-independent pixels), as the framework measures them.
+  f.setPixelSize(std::max(1, static_cast<int>(std::lround(s.size * scale))));
+  f.setBold(s.bold);
+  f.setItalic(s.italic);
+  return f;
+}
+
+Text::Text(QObject* owner) : Control(owner) {
+  SetHitTest(true);
+}
+
+void Text::SetText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  if (autoSize_) FitToText();
+  Changed();
+}
+
+void Text::SetSettings(const TextSettings& s) {
+  settings_ = s;
+  if (autoSize_) FitToText();
+  Changed();
+}
+
+void Text::SetFontColor(AlphaColor c) {
+  settings_.color = c;
+  Changed();
+}
+
+void Text::SetFontSize(float size) {
+  settings_.size = size;
+  if (autoSize_) FitToText();
+  Changed();
+}
+
+void Text::SetAutoSize(bool on) {
+  autoSize_ = on;
+  if (on) FitToText();
+}
+
+void Text::FitToText() {
+  const QFontMetricsF m(MakeFont(settings_));
+  SetSize(static_cast<float>(std::ceil(m.horizontalAdvance(text_))),
+          static_cast<float>(std::ceil(m.height())));
+}
+
+void Text::Paint(QPainter& painter) {
+  if (text_.isEmpty()) return;
+  painter.setFont(MakeFont(settings_));
+  painter.setPen(ToQColor(settings_.color));
+  Qt::Alignment a;
+  a |= settings_.horzAlign == TextAlign::Leading    ? Qt::AlignLeft
+       : settings_.horzAlign == TextAlign::Trailing ? Qt::AlignRight
+                                                    : Qt::AlignHCenter;
+  a |= settings_.vertAlign == TextAlign::Leading    ? Qt::AlignTop
+       : settings_.vertAlign == TextAlign::Trailing ? Qt::AlignBottom
+                                                    : Qt::AlignVCenter;
+  QTextOption option(a);
+  option.setWrapMode(settings_.wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                        : QTextOption::NoWrap);
+  painter.drawText(LocalRect(), text_, option);
+}
+
+bool Text::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Text")
+    SetText(prop::String(v, name));
+  else if (name == u"AutoSize")
+    SetAutoSize(prop::Bool(v, name));
+  else if (SetTextSetting(settings_, name, v)) {
+    if (autoSize_) FitToText();
+    Changed();
+  } else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- HorzScrollBox
+
+class ScrollContent : public Control {
+ public:
+  ScrollContent(HorzScrollBox* box) : Control(box), box_(box) { SetHitTest(false); }
+
+ protected:
+  void ChildrenChanged() override { box_->ClampScroll(); }
+
+ private:
+  HorzScrollBox* box_;
+};
+
+HorzScrollBox::HorzScrollBox(QObject* owner) : Control(owner) {
+  SetClipChildren(true);
+  content_ = new ScrollContent(this);
+  content_->SetName(QString());
+  content_->SetParent(this);
+}
+
+Control* HorzScrollBox::ContainerFor(Control* child) {
+  return child == content_ ? this : content_;
+}
+
+float HorzScrollBox::ContentWidth() const {
+  float right = 0;
+  for (Control* c : content_->Children())
+    right = std::max(right, static_cast<float>(c->BoundsInParent().right()));
+  return right;
+}
+
+void HorzScrollBox::ClampScroll() {
+  const float maxX = std::max(0.0f, ContentWidth() - Width());
+  scrollX_ = std::clamp(scrollX_, 0.0f, maxX);
+  content_->SetBounds(-scrollX_, 0, std::max(ContentWidth(), Width()), Height());
+}
+
+void HorzScrollBox::SetScrollX(float x) {
+  scrollX_ = x;
+  ClampScroll();
+}
+
+void HorzScrollBox::SizeChanged() {
+  ClampScroll();
+}
+
+bool HorzScrollBox::MouseWheel(ShiftState, int delta) {
+  const float before = scrollX_;
+  ScrollBy(-delta / 120.0f * 40.0f);
+  return scrollX_ != before;
+}
+
+bool HorzScrollBox::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"ShowScrollBars") return true;  // never drawn: the strip scrolls by wheel or code
+  if (name == u"ScrollX")
+    SetScrollX(prop::Float(v, name));
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+// ---------------------------------------------------------------- ListBox
+
+namespace {
+
+class ItemStyle : public Control {
+ public:
+  explicit ItemStyle(ListBoxItem* item) : Control(item), item_(item) {
+    SetHitTest(false);
+    SetAlign(Align::Contents);
+    SetParent(item);
+  }
+
+ protected:
+  void Paint(QPainter& painter) override {
+    if (item_->IsSelected()) painter.fillRect(LocalRect(), QColor(0x33, 0x99, 0xFF, 0x40));
+    if (!item_->GetText().isEmpty()) {
+      TextSettings s;
+      painter.setFont(MakeFont(s));
+      painter.setPen(Qt::black);
+      painter.drawText(LocalRect().adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                       item_->GetText());
+    }
+  }
+  bool PaintsSelf() const override { return item_->IsSelected() || !item_->GetText().isEmpty(); }
+
+ private:
+  ListBoxItem* item_;
+};
+
+}  // namespace
+
+class ListContent : public Control {
+ public:
+  explicit ListContent(ListBox* list) : Control(list), list_(list) { SetHitTest(false); }
+
+ protected:
+  void ChildrenChanged() override { list_->LayoutItems(); }
+
+ private:
+  ListBox* list_;
+};
+
+ListBoxItem::ListBoxItem(QObject* owner) : Control(owner) {
+  SetHitTest(false);
+  SetSize(0, 19);
+  new ItemStyle(this);
+}
+
+void ListBoxItem::SetText(const QString& t) {
+  text_ = t;
+  Changed();
+}
+
+ListBox* ListBoxItem::GetListBox() const {
+  Control* content = ParentControl();
+  return content ? qobject_cast<ListBox*>(content->ParentControl()) : nullptr;
+}
+
+void ListBoxItem::Paint(QPainter&) {}
+
+bool ListBoxItem::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Text")
+    SetText(prop::String(v, name));
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+ListBox::ListBox(QObject* owner) : Control(owner) {
+  SetClipChildren(true);
+  content_ = new ListContent(this);
+  content_->SetParent(this);
+}
+
+Control* ListBox::ContainerFor(Control* child) {
+  return qobject_cast<ListBoxItem*>(child) ? content_ : this;
+}
+
+int ListBox::Count() const {
+  return content_->ChildrenCount();
+}
+
+ListBoxItem* ListBox::ItemByIndex(int index) const {
+  return static_cast<ListBoxItem*>(content_->Child(index));
+}
+
+void ListBox::Clear() {
+  itemIndex_ = -1;
+  content_->DeleteChildren();
+  scrollY_ = 0;
+  LayoutItems();
+}
+
+void ListBox::SetItemIndex(int index) {
+  if (index < -1 || index >= Count()) index = -1;
+  itemIndex_ = index;
+  for (int i = 0; i < Count(); ++i) ItemByIndex(i)->selected_ = (i == index);
+  Changed();
+}
+
+void ListBox::SetColumns(int columns) {
+  columns_ = std::max(1, columns);
+  LayoutItems();
+}
+
+void ListBox::SetItemHeight(float h) {
+  itemHeight_ = h;
+  LayoutItems();
+}
+
+void ListBox::LayoutItems() {
+  const float itemW = Width() / static_cast<float>(columns_);
+  float y = 0, rowH = 0;
+  for (int i = 0; i < Count(); ++i) {
+    ListBoxItem* item = ItemByIndex(i);
+    const int col = i % columns_;
+    if (col == 0 && i > 0) {
+      y += rowH;
+      rowH = 0;
+    }
+    const float h = itemHeight_ > 0 ? itemHeight_ : item->Height();
+    item->SetBounds(itemW * static_cast<float>(col), y, itemW, h);
+    rowH = std::max(rowH, h);
+  }
+  const float total = y + rowH;
+  scrollY_ = std::clamp(scrollY_, 0.0f, std::max(0.0f, total - Height()));
+  content_->SetBounds(0, -scrollY_, Width(), std::max(total, Height()));
+  if (itemIndex_ >= Count()) itemIndex_ = -1;
+}
+
+ListBoxItem* ListBox::ItemAtPoint(QPointF local) const {
+  const QPointF p(local.x() - content_->X(), local.y() - content_->Y());
+  for (int i = 0; i < Count(); ++i)
+    if (ItemByIndex(i)->BoundsInParent().contains(p)) return ItemByIndex(i);
+  return nullptr;
+}
+
+void ListBox::MouseClick(MouseButton button, ShiftState shift, float x, float y) {
+  Control::MouseClick(button, shift, x, y);
+  ListBoxItem* item = ItemAtPoint(QPointF(x, y));
+  if (!item) return;
+  SetItemIndex(item->Index());
+  if (auto h = OnItemClick) h(this, item);
+}
+
+bool ListBox::MouseWheel(ShiftState, int delta) {
+  const float before = scrollY_;
+  scrollY_ -= delta / 120.0f * 40.0f;
+  LayoutItems();
+  return scrollY_ != before;
+}
+
+void ListBox::Paint(QPainter& painter) {
+  painter.fillRect(LocalRect(), Qt::white);
+}
+
+bool ListBox::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Columns")
+    SetColumns(prop::Int(v, name));
+  else if (name == u"ItemHeight")
+    SetItemHeight(prop::Float(v, name));
+  else if (name == u"ShowScrollBars" || name == u"FocusEffect")
+    return true;
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+bool ListBox::BindEvent(const QString& event, QObject* target, const QString& method) {
+  if (event == u"OnItemClick")
+    OnItemClick = BindHandler<QObject*, ListBoxItem*>(target, method);
+  else
+    return Control::BindEvent(event, target, method);
+  return true;
+}
+
+// ---------------------------------------------------------------- ActivityIndicator
+
+ActivityIndicator::ActivityIndicator(QObject* owner) : Control(owner) {
+  timer_.setInterval(80);
+  QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+    phase_ = (phase_ + 1) % 12;
+    if (AbsoluteVisible()) Changed();
+  });
+}
+
+void ActivityIndicator::SetAnimating(bool on) {
+  animating_ = on;
+  if (on)
+    timer_.start();
+  else
+    timer_.stop();
+  Changed();
+}
+
+void ActivityIndicator::Paint(QPainter& painter) {
+  if (!animating_) return;
+  const QPointF c(Width() / 2, Height() / 2);
+  const float r = std::min(Width(), Height()) / 2;
+  for (int i = 0; i < 12; ++i) {
+    const double a = (i - phase_) * M_PI / 6;
+    const int alpha = 40 + ((i + 12 - phase_) % 12) * 18;
+    painter.setPen(
+        QPen(QColor(0x66, 0x66, 0x66, std::min(alpha, 255)), r / 5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(c + QPointF(std::cos(a), std::sin(a)) * r * 0.5,
+                     c + QPointF(std::cos(a), std::sin(a)) * r * 0.9);
+  }
+}
+
+bool ActivityIndicator::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Animating")
+    SetAnimating(prop::Bool(v, name));
+  else if (name == u"Style")
+    return true;  // circular only
+  else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+}  // namespace ui

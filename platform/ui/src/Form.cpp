@@ -1,0 +1,470 @@
+#include "ui/Form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWheelEvent>
+#include <QWidget>
+
+#include "Properties.h"
+#include "Surface.h"
+#include "ui/Application.h"
+#include "ui/Binding.h"
+#include "ui/Controls.h"
+#include "ui/Description.h"
+
+namespace ui {
+
+namespace {
+
+MouseButton ToButton(Qt::MouseButton b) {
+  switch (b) {
+    case Qt::RightButton:
+      return MouseButton::Right;
+    case Qt::MiddleButton:
+      return MouseButton::Middle;
+    default:
+      return MouseButton::Left;
+  }
+}
+
+ShiftState ToShift(Qt::KeyboardModifiers m, Qt::MouseButtons buttons = Qt::NoButton) {
+  ShiftState s;
+  if (m & Qt::ShiftModifier) s |= ssShift;
+  if (m & Qt::AltModifier) s |= ssAlt;
+  if (m & Qt::ControlModifier) s |= ssCtrl;
+  if (buttons & Qt::LeftButton) s |= ssLeft;
+  if (buttons & Qt::RightButton) s |= ssRight;
+  if (buttons & Qt::MiddleButton) s |= ssMiddle;
+  return s;
+}
+
+}  // namespace
+
+quint16 VirtualKey(int k) {
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return static_cast<quint16>('A' + (k - Qt::Key_A));
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return static_cast<quint16>('0' + (k - Qt::Key_0));
+  if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return static_cast<quint16>(vk::F1 + (k - Qt::Key_F1));
+  switch (k) {
+    case Qt::Key_Backspace:
+      return vk::Back;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+      return vk::Tab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return vk::Return;
+    case Qt::Key_Shift:
+      return vk::Shift;
+    case Qt::Key_Control:
+      return vk::Control;
+    case Qt::Key_Alt:
+      return vk::Menu;
+    case Qt::Key_Escape:
+      return vk::Escape;
+    case Qt::Key_Space:
+      return vk::Space;
+    case Qt::Key_PageUp:
+      return vk::Prior;
+    case Qt::Key_PageDown:
+      return vk::Next;
+    case Qt::Key_End:
+      return vk::End;
+    case Qt::Key_Home:
+      return vk::Home;
+    case Qt::Key_Left:
+      return vk::Left;
+    case Qt::Key_Up:
+      return vk::Up;
+    case Qt::Key_Right:
+      return vk::Right;
+    case Qt::Key_Down:
+      return vk::Down;
+    case Qt::Key_Insert:
+      return vk::Insert;
+    case Qt::Key_Delete:
+      return vk::Delete;
+    default:
+      return 0;
+  }
+}
+
+ShiftState KeyShift(Qt::KeyboardModifiers m) {
+  return ToShift(m);
+}
+
+// ---------------------------------------------------------------- Surface
+
+Surface::Surface(Form* form) : form_(form) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+void Surface::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
+                   QPainter::TextAntialiasing);
+  form_->PaintTree(p);
+}
+
+void Surface::resizeEvent(QResizeEvent*) {
+  form_->WidgetResized(size());
+}
+
+void Surface::mousePressEvent(QMouseEvent* e) {
+  form_->DispatchMouseDown(ToButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                           e->position());
+}
+void Surface::mouseMoveEvent(QMouseEvent* e) {
+  form_->DispatchMouseMove(ToShift(e->modifiers(), e->buttons()), e->position());
+}
+void Surface::mouseReleaseEvent(QMouseEvent* e) {
+  form_->DispatchMouseUp(ToButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                         e->position());
+}
+void Surface::leaveEvent(QEvent*) {
+  form_->DispatchMouseLeave();
+}
+void Surface::wheelEvent(QWheelEvent* e) {
+  const int delta = e->angleDelta().y() != 0 ? e->angleDelta().y() : e->angleDelta().x();
+  form_->DispatchMouseWheel(ToShift(e->modifiers()), e->position(), delta);
+}
+void Surface::keyPressEvent(QKeyEvent* e) {
+  quint16 key = VirtualKey(e->key());
+  QChar ch = e->text().isEmpty() ? QChar() : e->text().at(0);
+  form_->DispatchKeyDown(key, ch, ToShift(e->modifiers()));
+}
+void Surface::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::ActivationChange && isActiveWindow()) form_->DispatchActivate();
+  QWidget::changeEvent(e);
+}
+void Surface::closeEvent(QCloseEvent* e) {
+  if (form_->OnClose) Guarded([&] { form_->OnClose(form_); });
+  e->accept();
+}
+
+// ---------------------------------------------------------------- Frame
+
+void Frame::LoadDescription(const QString& resource) {
+  ui::LoadDescription(this, resource);
+}
+
+// ---------------------------------------------------------------- Form
+
+Form::Form(QObject* owner) : Control(owner), surface_(std::make_unique<Surface>(this)) {
+  isForm_ = true;
+  SetSize(640, 480);
+  surface_->resize(640, 480);
+}
+
+Form::~Form() {
+  // Text widgets live on with their controls; take them off the window before it goes.
+  for (auto& n : hosted_)
+    if (n && n->widget_) {
+      n->widget_->hide();
+      n->widget_->setParent(nullptr);
+    }
+  hosted_.clear();
+  isForm_ = false;
+  surface_.reset();
+}
+
+void Form::LoadDescription(const QString& resource) {
+  ui::LoadDescription(this, resource);
+}
+
+void Form::SetCaption(const QString& caption) {
+  caption_ = caption;
+  surface_->setWindowTitle(caption);
+}
+
+void Form::SetClientSize(int width, int height) {
+  surface_->resize(width, height);
+  WidgetResized(QSize(width, height));
+}
+
+void Form::WidgetResized(QSize size) {
+  if (inWidgetResize_) return;
+  inWidgetResize_ = true;
+  SetSize(static_cast<float>(size.width()), static_cast<float>(size.height()));
+  inWidgetResize_ = false;
+}
+
+void Form::SetFillColor(AlphaColor c) {
+  fill_ = c;
+  Changed();
+}
+
+QWidget* Form::Widget() const {
+  return surface_.get();
+}
+
+void Form::Show() {
+  SyncNative();
+  surface_->show();
+}
+
+void Form::Close() {
+  surface_->close();
+}
+
+bool Form::IsShown() const {
+  return surface_->isVisible();
+}
+
+void Form::SetFullScreen(bool on) {
+  if (on == FullScreen()) return;
+  if (on)
+    surface_->setWindowState(surface_->windowState() | Qt::WindowFullScreen);
+  else
+    surface_->setWindowState(surface_->windowState() & ~Qt::WindowFullScreen);
+}
+
+bool Form::FullScreen() const {
+  return surface_->windowState() & Qt::WindowFullScreen;
+}
+
+QRect Form::WindowBounds() const {
+  return surface_->frameGeometry();
+}
+
+void Form::CenterOnScreen() {
+  if (QScreen* s = QGuiApplication::primaryScreen()) {
+    QRect r = surface_->frameGeometry();
+    r.moveCenter(s->availableGeometry().center());
+    surface_->move(r.topLeft());
+  }
+}
+
+void Form::Paint(QPainter& painter) {
+  painter.fillRect(LocalRect(), ToQColor(fill_));
+}
+
+QImage Form::Render(QSize pixelSize, qreal dpr) {
+  const QSize units(qRound(pixelSize.width() / dpr), qRound(pixelSize.height() / dpr));
+  if (units != surface_->size()) SetClientSize(units.width(), units.height());
+  QImage image(pixelSize, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(dpr);
+  image.fill(Qt::transparent);
+  SyncNative();
+  {
+    QPainter p(&image);
+    p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
+                     QPainter::TextAntialiasing);
+    PaintTree(p);
+    // The text widgets lie over the painted surface.
+    for (auto& n : hosted_)
+      if (n && n->widget_ && !n->widget_->isHidden()) {
+        QWidget* w = n->widget_;
+        w->render(&p, w->geometry().topLeft(), QRegion(), QWidget::DrawChildren);
+      }
+  }
+  return image;
+}
+
+void Form::Invalidate() {
+  if (!isForm_) return;
+  surface_->update();
+  if (flushPending_) return;
+  flushPending_ = true;
+  QPointer<Form> self(this);
+  QMetaObject::invokeMethod(
+      surface_.get(),
+      [self] {
+        if (self) self->Flush();
+      },
+      Qt::QueuedConnection);
+}
+
+void Form::Flush() {
+  flushPending_ = false;
+  SyncNative();
+  surface_->update();
+}
+
+bool Form::SetProperty(const QString& name, const QJsonValue& v) {
+  if (name == u"Caption")
+    SetCaption(prop::String(v, name));
+  else if (name == u"ClientWidth")
+    SetClientSize(prop::Int(v, name), surface_->height());
+  else if (name == u"ClientHeight")
+    SetClientSize(surface_->width(), prop::Int(v, name));
+  else if (name == u"Fill")
+    SetFillColor(prop::Color(v, name));
+  else if (name == u"FullScreen") {
+    if (prop::Bool(v, name)) SetFullScreen(true);
+  } else if (name == u"Position") {
+    const QString p = prop::String(v, name);
+    if (p == u"ScreenCenter" || p == u"MainFormCenter")
+      CenterOnScreen();
+    else if (p != u"Designed")
+      prop::Bad(name, "ScreenCenter, MainFormCenter or Designed");
+  } else if (name == u"Width" || name == u"Height" || name == u"X" || name == u"Y") {
+    prop::Bad(name, "ClientWidth / ClientHeight for a form");
+  } else
+    return Control::SetProperty(name, v);
+  return true;
+}
+
+bool Form::BindEvent(const QString& event, QObject* target, const QString& method) {
+  if (event == u"OnKeyDown")
+    OnKeyDown = BindHandler<QObject*, quint16&, QChar&, ShiftState>(target, method);
+  else if (event == u"OnActivate")
+    OnActivate = BindHandler<QObject*>(target, method);
+  else if (event == u"OnClose")
+    OnClose = BindHandler<QObject*>(target, method);
+  else
+    return Control::BindEvent(event, target, method);
+  return true;
+}
+
+// ---------------------------------------------------------------- dispatch
+
+void Form::SetHovered(Control* c) {
+  if (c == hovered_) return;
+  QPointer<Control> old = hovered_;
+  hovered_ = c;
+  if (old) Guarded([&] { old->MouseLeave(); });
+  if (c && hovered_ == c) Guarded([&] { c->MouseEnter(); });
+}
+
+static Control* TopAt(Form* f, QPointF point) {
+  // The form itself takes input only through its own handlers, like any control.
+  return f->ObjectAtPoint(point);
+}
+
+void Form::DispatchMouseDown(MouseButton button, ShiftState shift, QPointF point) {
+  QPointer<Control> target = TopAt(this, point);
+  SetHovered(target);
+  pressed_ = target;
+  if (!target) return;
+  if (target->AutoCapture()) capture_ = target;
+  const QPointF local = target->FormToLocal(point);
+  Guarded([&] {
+    target->MouseDown(button, shift, static_cast<float>(local.x()), static_cast<float>(local.y()));
+  });
+}
+
+void Form::DispatchMouseMove(ShiftState shift, QPointF point) {
+  QPointer<Control> target = capture_;
+  if (!target) {
+    target = TopAt(this, point);
+    SetHovered(target);
+  }
+  if (!target) return;
+  const QPointF local = target->FormToLocal(point);
+  Guarded([&] {
+    target->MouseMove(shift, static_cast<float>(local.x()), static_cast<float>(local.y()));
+  });
+}
+
+void Form::DispatchMouseUp(MouseButton button, ShiftState shift, QPointF point) {
+  QPointer<Control> target = capture_;
+  if (!target) target = TopAt(this, point);
+  QPointer<Control> pressed = pressed_;
+  const bool captured = capture_ != nullptr;
+  pressed_ = nullptr;
+  capture_ = nullptr;
+  if (!target) return;
+  const QPointF local = target->FormToLocal(point);
+  const float x = static_cast<float>(local.x()), y = static_cast<float>(local.y());
+  const bool inside = target->PointInObject(local);
+  Guarded([&] { target->MouseUp(button, shift, x, y); });
+  if (target && target == pressed && inside && target->AbsoluteEnabled() &&
+      target->AbsoluteVisible())
+    Guarded([&] { target->MouseClick(button, shift, x, y); });
+  if (captured && !capture_) {
+    // After a captured gesture the pointer may rest over another control.
+    Control* under = TopAt(this, point);
+    if (under != hovered_) SetHovered(under);
+  }
+}
+
+void Form::DispatchMouseLeave() {
+  if (capture_) return;
+  SetHovered(nullptr);
+}
+
+void Form::DispatchMouseWheel(ShiftState shift, QPointF point, int delta) {
+  for (QPointer<Control> c = TopAt(this, point); c; c = c->ParentControl()) {
+    bool used = false;
+    Guarded([&] { used = c->MouseWheel(shift, delta); });
+    if (used || !c) return;
+  }
+}
+
+bool Form::DispatchKeyDown(quint16& key, QChar& keyChar, ShiftState shift) {
+  if (!OnKeyDown) return false;
+  Guarded([&] { OnKeyDown(this, key, keyChar, shift); });
+  return key == 0 && keyChar.isNull();
+}
+
+void Form::DispatchActivate() {
+  if (OnActivate) Guarded([&] { OnActivate(this); });
+}
+
+// ---------------------------------------------------------------- native text widgets
+
+namespace {
+
+void CollectNative(Control* c, std::vector<NativeControl*>& out) {
+  if (auto* n = qobject_cast<NativeControl*>(c)) out.push_back(n);
+  for (Control* child : c->Children()) CollectNative(child, out);
+}
+
+// Whether a visible control that paints something lies above `target` at `point` (form units).
+bool Covered(Control* root, Control* target, QPointF point) {
+  bool after = false, covered = false;
+  std::function<void(Control*, bool)> walk = [&](Control* c, bool clippedOut) {
+    if (covered || !c->Visible()) return;
+    const QPointF local = c->FormToLocal(point);
+    const bool inside = c->PointInObject(local);
+    if (c == target) {
+      after = true;
+      return;
+    }
+    if (after && !clippedOut && inside && c != root && c->PaintsSelf()) {
+      covered = true;
+      return;
+    }
+    const bool clip = clippedOut || (c->ClipChildren() && !inside);
+    for (Control* child : c->Children()) walk(child, clip);
+  };
+  walk(root, false);
+  return covered;
+}
+
+}  // namespace
+
+void Form::SyncNative() {
+  std::vector<NativeControl*> now;
+  CollectNative(this, now);
+  // Widgets that left this form are hidden.
+  for (auto& old : hosted_)
+    if (old && std::find(now.begin(), now.end(), old.data()) == now.end() && old->widget_ &&
+        old->widget_->parentWidget() == surface_.get()) {
+      old->widget_->hide();
+      old->widget_->setParent(nullptr);
+    }
+  hosted_.assign(now.begin(), now.end());
+  for (NativeControl* n : now) {
+    QWidget* w = n->widget_;
+    if (!w) continue;
+    if (w->parentWidget() != surface_.get()) w->setParent(surface_.get());
+    const QTransform t = n->LocalToForm();
+    const QRectF r = t.mapRect(n->LocalRect());
+    const QRect pixels = r.toAlignedRect();
+    if (w->geometry() != pixels) w->setGeometry(pixels);
+    QFont f = MakeFont(n->settings_, static_cast<float>(t.m22()));
+    if (w->font() != f) w->setFont(f);
+    const bool show = n->AbsoluteVisible() && !pixels.isEmpty() && !Covered(this, n, r.center());
+    w->setEnabled(n->AbsoluteEnabled());
+    if (w->isHidden() == show) w->setVisible(show);
+  }
+}
+
+}  // namespace ui

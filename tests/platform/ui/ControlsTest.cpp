@@ -1,0 +1,354 @@
+// Behaviour of the individual controls and non-visual components.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include "QtEnvironment.h"
+#include "ui/Application.h"
+#include "ui/Controls.h"
+#include "ui/Form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void Type(QWidget* w, const QString& text) {
+  for (QChar ch : text) {
+    const int key = ch == '\n' ? int(Qt::Key_Return) : int(ch.toUpper().unicode());
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier, ch == '\n' ? QString("\r") : QString(ch));
+    QApplication::sendEvent(w, &e);
+  }
+}
+
+TEST(UiScrollBox, ScrollPositionStaysWithinTheContent) {
+  ui::Form form;
+  auto* box = new ui::HorzScrollBox(&form);
+  box->SetSize(960, 540);
+  box->SetParent(&form);
+  box->ScrollBy(500);
+  EXPECT_EQ(box->ScrollX(), 0);  // nothing to scroll yet
+  for (int n = 0; n < 15; ++n) {
+    auto* card = new ui::CalloutRectangle(box);
+    card->SetBounds(100.0f * n, 255, 120, 80);
+    card->SetParent(box);
+  }
+  EXPECT_EQ(box->ContentWidth(), 1520);
+  struct Case {
+    float by;
+    float expected;
+  };
+  for (const Case& c : {Case{120, 120}, Case{1000, 560}, Case{-100, 460}, Case{-9999, 0}}) {
+    box->ScrollBy(c.by);
+    EXPECT_EQ(box->ScrollX(), c.expected) << c.by;
+    EXPECT_EQ(box->Content()->X(), -c.expected);
+  }
+  box->SetScrollX(560);
+  box->Content()->Child(14)->SetParent(nullptr);  // detaching shrinks the content
+  box->Content()->Child(13)->SetParent(nullptr);
+  EXPECT_EQ(box->ScrollX(), 360);
+  // A point over the scrolled content reaches the card under it.
+  auto* first = box->Content()->Child(4);  // x 400 .. 520 in the content
+  EXPECT_EQ(form.ObjectAtPoint(QPointF(400 - 360 + 10, 260)), first);
+}
+
+TEST(UiEdit, MaxLengthPromptAndTyping) {
+  ui::Form form;
+  auto* edit = new ui::Edit(&form);
+  edit->SetParent(&form);
+  edit->SetMaxLength(9);
+  edit->SetTextPrompt("Please input IP address");
+  Type(edit->Widget(), "192.168.100.200");
+  EXPECT_EQ(edit->GetText(), "192.168.1");
+  EXPECT_EQ(edit->LineEdit()->placeholderText(), "Please input IP address");
+  edit->SelectAll();
+  EXPECT_EQ(edit->SelLength(), 9);
+  edit->ResetSelection();
+  EXPECT_EQ(edit->SelLength(), 0);
+}
+
+TEST(UiEdit, WidgetFollowsTheControlsPlaceVisibilityAndEnabledState) {
+  ui::Form form;
+  form.SetClientSize(960, 540);
+  auto* panel = new ui::Layout(&form);
+  panel->SetBounds(0, 0, 960, 540);
+  panel->SetScale(2, 2);
+  panel->SetParent(&form);
+  auto* bar = new ui::Layout(&form);
+  bar->SetBounds(0, 200, 480, 70);
+  bar->SetParent(panel);
+  auto* edit = new ui::Edit(&form);
+  edit->SetBounds(10, 10, 120, 20);
+  edit->SetParent(bar);
+  form.Flush();
+  QWidget* w = edit->Widget();
+  EXPECT_EQ(w->parentWidget(), form.Widget());
+  EXPECT_EQ(w->geometry(), QRect(20, 420, 240, 40));
+  EXPECT_FALSE(w->isHidden());
+  bar->Hide();
+  form.Flush();
+  EXPECT_TRUE(w->isHidden());
+  bar->Show();
+  bar->SetEnabled(false);
+  form.Flush();
+  EXPECT_FALSE(w->isHidden());
+  EXPECT_FALSE(w->isEnabled());
+  // An overlay drawn above it hides it; the framework would paint over it.
+  auto* shade = new ui::Rectangle(&form);
+  shade->SetBounds(0, 0, 960, 540);
+  shade->SetParent(panel);
+  form.Flush();
+  EXPECT_TRUE(w->isHidden());
+  delete shade;
+  edit->SetParent(nullptr);  // detached: off the window
+  form.Flush();
+  EXPECT_TRUE(w->isHidden());
+}
+
+TEST(UiMemo, MaxLengthLineBreaksAndChangeOnEnter) {
+  ui::Form form;
+  auto* memo = new ui::Memo(&form);
+  memo->SetParent(&form);
+  memo->SetMaxLength(10);
+  int changes = 0;
+  memo->OnChange = [&](QObject* sender) {
+    EXPECT_EQ(sender, memo);
+    ++changes;
+  };
+  Type(memo->Widget(), "abc");
+  EXPECT_EQ(changes, 0);  // typing alone raises no change
+  Type(memo->Widget(), "\n");
+  EXPECT_EQ(changes, 1);  // Enter put a line break in
+  EXPECT_EQ(memo->GetText(), "abc\r\n");
+  Type(memo->Widget(), "defghijklmn");
+  EXPECT_EQ(memo->GetText(), "abc\r\ndefghi");  // 10 characters, the break counting one
+  Type(memo->Widget(), "\n");
+  EXPECT_EQ(changes, 1);  // full: Enter changed nothing
+
+  memo->SelectAll();
+  memo->DeleteSelection();
+  EXPECT_EQ(memo->GetText(), "");
+  memo->SetText("one\r\ntwo");
+  EXPECT_EQ(memo->GetText(), "one\r\ntwo");
+  memo->SetText("0123456789ABC");
+  EXPECT_EQ(memo->GetText(), "0123456789");
+  EXPECT_EQ(changes, 1);  // text set by code raises no change
+
+  // Losing the focus after a change raises it once.
+  memo->SetText("x");
+  Type(memo->Widget(), "y");
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(memo->Widget(), &out);
+  QApplication::sendEvent(memo->Widget(), &out);
+  uitest::Pump(20ms);
+  EXPECT_EQ(changes, 2);
+}
+
+TEST(UiListBox, ItemsInColumnsSelectionAndItemClick) {
+  ui::Form form;
+  form.SetClientSize(700, 400);
+  auto* list = new ui::ListBox(&form);
+  list->SetBounds(0, 0, 600, 300);
+  list->SetColumns(6);
+  list->SetParent(&form);
+  for (int i = 0; i < 8; ++i) {
+    auto* item = new ui::ListBoxItem(list);
+    item->SetHeight(80);
+    auto* image = new ui::Image(&form);
+    image->SetAlign(ui::Align::Client);
+    image->SetHitTest(false);  // the click goes through to the list
+    image->SetParent(item);
+    list->AddItem(item);
+  }
+  ASSERT_EQ(list->Count(), 8);
+  EXPECT_EQ(list->ItemByIndex(7)->BoundsInParent(), QRectF(100, 80, 100, 80));
+  // The item's style object comes first; what the application adds starts at index 1.
+  ASSERT_EQ(list->ItemByIndex(0)->ChildrenCount(), 2);
+  EXPECT_NE(qobject_cast<ui::Image*>(list->ItemByIndex(0)->Child(1)), nullptr);
+
+  std::vector<int> clicked;
+  list->OnItemClick = [&](QObject* sender, ui::ListBoxItem* item) {
+    EXPECT_EQ(sender, list);
+    clicked.push_back(item->Index());
+  };
+  form.DispatchMouseDown(ui::MouseButton::Left, {}, {150, 100});
+  form.DispatchMouseUp(ui::MouseButton::Left, {}, {150, 100});
+  EXPECT_EQ(clicked, std::vector<int>{7});
+  EXPECT_EQ(list->ItemIndex(), 7);
+  EXPECT_TRUE(list->ItemByIndex(7)->IsSelected());
+  form.DispatchMouseDown(ui::MouseButton::Left, {}, {150, 250});  // below the last row
+  form.DispatchMouseUp(ui::MouseButton::Left, {}, {150, 250});
+  EXPECT_EQ(clicked.size(), 1u);
+
+  list->Clear();
+  EXPECT_EQ(list->Count(), 0);
+  EXPECT_EQ(list->ItemIndex(), -1);
+}
+
+TEST(UiTimer, TicksThroughTheEventLoopAndNotWhileItsHandlerRuns) {
+  ui::Timer timer(nullptr);
+  timer.SetInterval(5);
+  int ticks = 0, nested = 0;
+  bool inside = false;
+  timer.OnTimer = [&](QObject* sender) {
+    EXPECT_EQ(sender, &timer);
+    if (inside) ++nested;
+    inside = true;
+    ++ticks;
+    if (ticks == 1) uitest::Pump(50ms);  // like a modal dialog inside the handler
+    inside = false;
+  };
+  EXPECT_EQ(ticks, 0);  // nothing before the event loop runs
+  EXPECT_TRUE(uitest::PumpUntil([&] { return ticks >= 3; }));
+  EXPECT_EQ(nested, 0);
+  timer.SetEnabled(false);
+  const int stopped = ticks;
+  uitest::Pump(30ms);
+  EXPECT_EQ(ticks, stopped);
+}
+
+TEST(UiTimer, HandlerMayStopItsOwnTimerForASingleShot) {
+  ui::Timer timer(nullptr);
+  timer.SetInterval(1);
+  timer.SetEnabled(false);
+  int ticks = 0;
+  timer.OnTimer = [&](QObject*) {
+    timer.SetEnabled(false);
+    ++ticks;
+  };
+  timer.SetEnabled(true);
+  EXPECT_TRUE(uitest::PumpUntil([&] { return ticks == 1; }));
+  uitest::Pump(20ms);
+  EXPECT_EQ(ticks, 1);
+}
+
+class UiAnimation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image = new ui::Image(&form);
+    image->SetBounds(0, 0, 480, 270);
+    image->SetParent(&form);
+    anim = new ui::FloatAnimation(&form);
+    anim->SetTarget(image);
+    anim->SetPropertyName("Position.X");
+    anim->SetStartValue(-480);
+    anim->SetStopValue(0);
+    anim->SetDuration(0.5f);
+    anim->OnFinish = [this](QObject* sender) {
+      EXPECT_EQ(sender, anim);
+      ++finished;
+      anim->SetEnabled(false);  // so the next page change starts it again
+    };
+  }
+  ui::Form form;
+  ui::Image* image;
+  ui::FloatAnimation* anim;
+  int finished = 0;
+};
+
+TEST_F(UiAnimation, FirstFrameAtOnceThenLinearToTheStopValueAndFinish) {
+  anim->SetEnabled(true);
+  EXPECT_EQ(image->X(), -480);  // applied at once
+  EXPECT_TRUE(anim->Running());
+  anim->ProcessAt(0.25);
+  EXPECT_FLOAT_EQ(image->X(), -240);
+  anim->ProcessAt(0.6);
+  EXPECT_EQ(image->X(), 0);
+  EXPECT_FALSE(anim->Running());
+  EXPECT_EQ(finished, 1);
+  EXPECT_FALSE(anim->Enabled());
+}
+
+TEST_F(UiAnimation, EnablingARunningAnimationDoesNotRestartIt) {
+  anim->SetEnabled(true);
+  anim->ProcessAt(0.25);
+  anim->SetStartValue(480);
+  anim->SetEnabled(true);
+  EXPECT_FLOAT_EQ(image->X(), -240);
+  EXPECT_EQ(finished, 0);
+}
+
+TEST_F(UiAnimation, DisablingARunningAnimationJumpsToTheEnd) {
+  anim->OnFinish = [this](QObject*) { ++finished; };
+  anim->SetEnabled(true);
+  anim->SetEnabled(false);
+  EXPECT_EQ(image->X(), 0);
+  EXPECT_EQ(finished, 1);
+}
+
+TEST_F(UiAnimation, RunsByItselfInTheEventLoop) {
+  anim->SetDuration(0.05f);
+  anim->SetEnabled(true);
+  EXPECT_TRUE(uitest::PumpUntil([&] { return finished == 1; }));
+  EXPECT_EQ(image->X(), 0);
+}
+
+TEST(UiImage, AFileThatDoesNotDecodeRaisesAndKeepsTheOldPicture) {
+  ui::Image image(nullptr);
+  image.LoadFromFile(":/ui-test/red.png");
+  EXPECT_EQ(image.Bitmap().size(), QSize(4, 4));
+  for (const char* bad : {":/ui-test/broken.png", "/nonexistent/x.png", ":/ui-test/none.svg"}) {
+    try {
+      image.LoadFromFile(QString::fromLatin1(bad));
+      ADD_FAILURE() << bad;
+    } catch (const ui::Error& e) {
+      EXPECT_TRUE(QString::fromStdU16String(e.Message()).startsWith("Loading bitmap failed"));
+    }
+    EXPECT_EQ(image.Bitmap().size(), QSize(4, 4)) << bad;
+  }
+  // A copy of the picture is independent of the original.
+  ui::Image copy(nullptr);
+  copy.SetBitmap(image.Bitmap());
+  image.Bitmap().fill(Qt::black);
+  EXPECT_EQ(QColor(copy.Bitmap().pixel(0, 0)), QColor(Qt::red));
+}
+
+TEST(UiImageList, PicturesAtTheRequestedSize) {
+  ui::ImageList list(nullptr);
+  list.Add("btn_edit", ":/ui-test/green.svg");
+  list.Add("btn_delete", ":/ui-test/red.png");
+  EXPECT_EQ(list.IndexOf("btn_delete"), 1);
+  EXPECT_EQ(list.Bitmap(QSize(52, 52), 0).size(), QSize(52, 52));
+  EXPECT_EQ(list.Bitmap(QSize(48, 48), 1).size(), QSize(48, 48));
+  EXPECT_TRUE(list.Bitmap(QSize(48, 48), 2).isNull());
+}
+
+TEST(UiOpenDialog, FilterFileNameAndCloseEvent) {
+  ui::OpenDialog dialog(nullptr);
+  dialog.SetFilter("PPT(*.ppt,*.pptx)|*.ppt;*.pptx");
+  EXPECT_EQ(dialog.QtFilter(), "PPT(*.ppt,*.pptx) (*.ppt *.pptx)");
+  std::vector<QString> closedWith;
+  dialog.OnClose = [&](QObject*) { closedWith.push_back(dialog.FileName()); };
+  std::optional<QString> answer = "/home/u/deck.pptx";
+  ui::SetFileDialogHook([&](const ui::OpenDialog& d) {
+    EXPECT_EQ(&d, &dialog);
+    return answer;
+  });
+  EXPECT_TRUE(dialog.Execute());
+  dialog.SetFileName("");
+  answer.reset();
+  EXPECT_FALSE(dialog.Execute());
+  ui::SetFileDialogHook({});
+  EXPECT_EQ(closedWith, (std::vector<QString>{"/home/u/deck.pptx", ""}));
+}
+
+TEST(UiActivityIndicator, SpinsOnlyWhileAnimating) {
+  ui::Form form;
+  auto* spinner = new ui::ActivityIndicator(&form);
+  spinner->SetBounds(0, 0, 18, 18);
+  spinner->SetParent(&form);
+  spinner->Start();
+  const int phase = spinner->Phase();
+  EXPECT_TRUE(uitest::PumpUntil([&] { return spinner->Phase() != phase; }));
+  spinner->Stop();
+  const int stopped = spinner->Phase();
+  uitest::Pump(200ms);
+  EXPECT_EQ(spinner->Phase(), stopped);
+}
+
+}  // namespace

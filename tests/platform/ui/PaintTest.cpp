@@ -1,0 +1,125 @@
+// What the form paints: order, dimming of disabled controls, clipping, scaling, pictures.
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+
+#include "ui/Controls.h"
+#include "ui/Form.h"
+
+namespace {
+
+::testing::AssertionResult Near(QRgb actual, QColor expected, int tolerance = 3) {
+  const QColor a = QColor::fromRgb(actual);
+  if (std::abs(a.red() - expected.red()) <= tolerance &&
+      std::abs(a.green() - expected.green()) <= tolerance &&
+      std::abs(a.blue() - expected.blue()) <= tolerance)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "pixel " << a.name().toStdString() << " expected " << expected.name().toStdString();
+}
+
+ui::Rectangle* Box(QObject* owner, ui::Control* parent, QRectF r, ui::AlphaColor fill) {
+  auto* box = new ui::Rectangle(owner);
+  box->SetBounds(float(r.x()), float(r.y()), float(r.width()), float(r.height()));
+  box->SetFillColor(fill);
+  box->SetStrokeVisible(false);
+  box->SetParent(parent);
+  return box;
+}
+
+class UiPaint : public ::testing::Test {
+ protected:
+  void SetUp() override { form.SetClientSize(100, 100); }
+  QImage Shot() { return form.Render(QSize(100, 100)); }
+  ui::Form form;
+};
+
+TEST_F(UiPaint, LaterSiblingsDrawAboveEarlierOnes) {
+  auto* red = Box(&form, &form, {10, 10, 50, 50}, 0xFFFF0000);
+  Box(&form, &form, {30, 30, 50, 50}, 0xFF0000FF);
+  EXPECT_TRUE(Near(Shot().pixel(40, 40), Qt::blue));
+  red->BringToFront();
+  EXPECT_TRUE(Near(Shot().pixel(40, 40), Qt::red));
+  EXPECT_TRUE(Near(Shot().pixel(95, 95), Qt::white));
+}
+
+TEST_F(UiPaint, DisabledControlDrawsAtSixTenthsOfItsOpacityWithItsChildren) {
+  auto* parent = Box(&form, &form, {0, 0, 60, 60}, 0xFF000000);
+  Box(&form, parent, {10, 10, 20, 20}, 0xFFFF0000);
+  QImage enabled = Shot();
+  EXPECT_TRUE(Near(enabled.pixel(50, 50), Qt::black));
+  EXPECT_TRUE(Near(enabled.pixel(15, 15), Qt::red));
+
+  parent->SetEnabled(false);
+  QImage disabled = Shot();
+  EXPECT_TRUE(Near(disabled.pixel(50, 50), QColor(102, 102, 102)));  // 0.6 black over white
+  // The child is dimmed with it: 0.6 red over the dimmed parent.
+  EXPECT_TRUE(Near(disabled.pixel(15, 15), QColor(194, 41, 41)));
+  EXPECT_TRUE(Near(disabled.pixel(80, 80), Qt::white));
+
+  // Opacity multiplies down the tree; the dimming applies once for a disabled subtree.
+  parent->SetOpacity(0.5f);
+  EXPECT_TRUE(Near(Shot().pixel(50, 50), QColor(178, 178, 178)));  // 0.3 black
+}
+
+TEST_F(UiPaint, ClippingParentHidesWhatLiesOutsideIt) {
+  auto* clip = Box(&form, &form, {0, 0, 40, 40}, 0xFFFFFFFF);
+  Box(&form, clip, {20, 20, 60, 60}, 0xFF00FF00);
+  EXPECT_TRUE(Near(Shot().pixel(60, 60), Qt::green));
+  clip->SetClipChildren(true);
+  EXPECT_TRUE(Near(Shot().pixel(60, 60), Qt::white));
+  EXPECT_TRUE(Near(Shot().pixel(30, 30), Qt::green));
+}
+
+TEST_F(UiPaint, ScaleEnlargesTheSubtree) {
+  auto* panel = new ui::Layout(&form);
+  panel->SetBounds(0, 0, 50, 50);
+  panel->SetParent(&form);
+  Box(&form, panel, {20, 20, 10, 10}, 0xFF0000FF);
+  panel->SetScale(2, 2);
+  const QImage img = Shot();
+  EXPECT_TRUE(Near(img.pixel(45, 45), Qt::blue));
+  EXPECT_TRUE(Near(img.pixel(58, 58), Qt::blue));
+  EXPECT_TRUE(Near(img.pixel(62, 62), Qt::white));
+}
+
+TEST_F(UiPaint, ImageFitKeepsTheAspectRatioAndStretchFillsTheBox) {
+  auto* image = new ui::Image(&form);
+  image->SetBounds(0, 0, 40, 40);
+  image->LoadFromFile(":/ui-test/blue_wide.png");  // 20 x 10
+  image->SetParent(&form);
+  QImage fit = Shot();
+  EXPECT_TRUE(Near(fit.pixel(20, 5), Qt::white));  // above the fitted 40 x 20 picture
+  EXPECT_TRUE(Near(fit.pixel(20, 20), Qt::blue));
+  image->SetWrapMode(ui::WrapMode::Stretch);
+  EXPECT_TRUE(Near(Shot().pixel(20, 5), Qt::blue));
+}
+
+TEST_F(UiPaint, RenderScalesFormUnitsByTheDevicePixelRatio) {
+  Box(&form, &form, {50, 0, 50, 100}, 0xFF0000FF);
+  const QImage img = form.Render(QSize(400, 200), 2.0);  // 200 x 100 form units
+  EXPECT_EQ(img.size(), QSize(400, 200));
+  EXPECT_EQ(form.Width(), 200);
+  EXPECT_TRUE(Near(img.pixel(90, 100), Qt::white));
+  EXPECT_TRUE(Near(img.pixel(110, 100), Qt::blue));
+  EXPECT_TRUE(Near(img.pixel(210, 100), Qt::white));
+}
+
+TEST_F(UiPaint, TextIsDrawnInItsColour) {
+  auto* text = new ui::Text(&form);
+  text->SetBounds(0, 0, 100, 100);
+  text->SetText(QStringLiteral("\u2588\u2588\u2588"));
+  text->SetFontSize(40);
+  text->SetFontColor(0xFFFF0000);
+  text->SetParent(&form);
+  const QImage img = Shot();
+  int red = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 100; ++x)
+      if (Near(img.pixel(x, y), Qt::red, 30)) ++red;
+  EXPECT_GT(red, 200);
+}
+
+}  // namespace
