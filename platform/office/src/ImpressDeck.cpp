@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <system_error>
 
@@ -94,6 +96,51 @@ class TempDir {
   fs::path path_;
 };
 
+std::string CacheRoot(const ConvertOptions& options) {
+  if (options.profileCache) return *options.profileCache;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    return (fs::path(xdg) / "vellumark").string();
+  }
+  if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    return (fs::path(home) / ".cache" / "vellumark").string();
+  }
+  return {};
+}
+
+// A profile belongs to the LibreOffice build that made it; another build gets its own.
+fs::path ProfileTemplate(const std::string& cacheRoot, const std::string& launcher) {
+  std::error_code ec;
+  const auto stamp = fs::last_write_time(launcher, ec).time_since_epoch().count();
+  const std::size_t key = std::hash<std::string>{}(launcher + '\n' + std::to_string(stamp));
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016zx", key);
+  return fs::path(cacheRoot) / (std::string("libreoffice-profile-") + hex);
+}
+
+bool CopyTree(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  return !ec;
+}
+
+// Keeps the profile of a successful run for the next ones, without its settings file, which
+// holds what this run did (recent documents and the like). Published by rename, so a reader
+// never sees half a template and concurrent savers do not clash.
+void SaveTemplate(const fs::path& profile, const fs::path& target) {
+  std::error_code ec;
+  if (!fs::is_directory(profile / "user", ec)) return;
+  fs::create_directories(target.parent_path(), ec);
+  std::string pattern = (target.parent_path() / ".profile-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return;
+  const fs::path staging = pattern;
+  if (CopyTree(profile, staging)) {
+    fs::remove(staging / "user" / "registrymodifications.xcu", ec);
+    fs::rename(staging, target, ec);
+    if (!ec) return;
+  }
+  fs::remove_all(staging, ec);
+}
+
 bool ReadFile(const fs::path& p, std::vector<char>& data) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return false;
@@ -170,19 +217,25 @@ std::unique_ptr<ImpressDeck> ImpressDeck::Open(const std::string& document,
       SetError(error, "cannot create " + outDir.string());
       return nullptr;
     }
+    const fs::path profile = temp.path() / "profile";
+    const std::string launcher = LauncherFor(soffice);
+    const std::string cacheRoot = CacheRoot(options);
+    fs::path templ;
+    bool fromTemplate = false;
+    if (!cacheRoot.empty()) {
+      templ = ProfileTemplate(cacheRoot, launcher);
+      if (fs::is_directory(templ / "user", ec)) {
+        fromTemplate = CopyTree(templ, profile);
+        if (!fromTemplate) fs::remove_all(profile, ec);
+      }
+    }
     const std::vector<std::string> argv = {
-        LauncherFor(soffice),
-        "-env:UserInstallation=" + FileUrl(temp.path() / "profile"),
-        "--headless",
-        "--invisible",
-        "--nologo",
-        "--norestore",
-        "--nodefault",
-        "--nolockcheck",
-        "--convert-to",
-        "pdf:impress_pdf_Export",
-        "--outdir",
-        outDir.string(),
+        launcher,       "-env:UserInstallation=" + FileUrl(profile),
+        "--headless",   "--invisible",
+        "--nologo",     "--norestore",
+        "--nodefault",  "--nolockcheck",
+        "--convert-to", "pdf:impress_pdf_Export",
+        "--outdir",     outDir.string(),
         input.string(),
     };
     const detail::RunResult run = detail::RunBounded(argv, options.timeout);
@@ -205,10 +258,12 @@ std::unique_ptr<ImpressDeck> ImpressDeck::Open(const std::string& document,
       SetError(error, "LibreOffice cannot open the document as a presentation");
       return nullptr;
     }
-    if (!ReadFile(pdfPath, impl->pdf) || impl->pdf.empty()) {
+    if (!ReadFile(pdfPath, impl->pdf) || impl->pdf.empty() ||
+        impl->pdf.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
       SetError(error, "cannot read the converted PDF");
       return nullptr;
     }
+    if (!templ.empty() && !fromTemplate) SaveTemplate(profile, templ);
   }
 
   impl->document.reset(

@@ -21,6 +21,11 @@ namespace fs = std::filesystem;
 const Rgb kWhite{255, 255, 255};
 const Rgb kSlideColour[] = {{255, 0, 0}, {0, 192, 0}, {0, 0, 255}};
 
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::vector<std::string> ReadArgs(const fs::path& log) {
   std::ifstream in(log, std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -54,7 +59,7 @@ class DeckWithFakeOffice : public ::testing::Test {
   std::unique_ptr<office::ImpressDeck> OpenWithPdf(const std::string& document) {
     ScopedEnv pdf("VM_FAKE_SOFFICE_PDF", (kDataDir / "three-slides.pdf").string());
     std::string error;
-    auto deck = office::ImpressDeck::Open(document, {kFakeSoffice}, &error);
+    auto deck = office::ImpressDeck::Open(document, OfficeOptions(), &error);
     EXPECT_TRUE(deck) << error;
     return deck;
   }
@@ -166,7 +171,7 @@ TEST_F(DeckWithFakeOffice, FailedRunsGiveNoDeck) {
     ScopedEnv pdf("VM_FAKE_SOFFICE_PDF", c.pdf ? (kDataDir / "three-slides.pdf").string()
                                                : (work_.path() / "none.pdf").string());
     std::string error;
-    EXPECT_FALSE(office::ImpressDeck::Open(c.document, {c.soffice}, &error));
+    EXPECT_FALSE(office::ImpressDeck::Open(c.document, OfficeOptions(c.soffice), &error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(TmpLeft().empty());
   }
@@ -175,7 +180,8 @@ TEST_F(DeckWithFakeOffice, FailedRunsGiveNoDeck) {
 TEST_F(DeckWithFakeOffice, HungOfficeIsKilledWithItsChildrenAfterTheTimeOut) {
   const fs::path pidFile = work_.path() / "child.pid";
   ScopedEnv hang("VM_FAKE_SOFFICE_HANG", pidFile.string());
-  office::ConvertOptions options{kFakeSoffice, std::chrono::milliseconds(500)};
+  const office::ConvertOptions options =
+      OfficeOptions(kFakeSoffice, std::chrono::milliseconds(500));
   const auto start = std::chrono::steady_clock::now();
   std::string error;
   EXPECT_FALSE(office::ImpressDeck::Open(document_.string(), options, &error));
@@ -201,8 +207,39 @@ TEST_F(DeckWithFakeOffice, HungOfficeIsKilledWithItsChildrenAfterTheTimeOut) {
   EXPECT_TRUE(gone()) << "child " << child << " survived";
 }
 
-// LibreOffice itself: a name full of shell syntax opens while a second conversion runs beside it.
-TEST(DeckOnLibreOffice, OddNameAndParallelConversionBothOpen) {
+TEST_F(DeckWithFakeOffice, KeepsASetUpProfileForLaterRunsWithoutItsSettings) {
+  office::ConvertOptions options = OfficeOptions();
+  const fs::path cache = work_.path() / "cache";
+  options.profileCache = cache.string();
+  const fs::path seen = work_.path() / "seen";
+  ScopedEnv pdf("VM_FAKE_SOFFICE_PDF", (kDataDir / "three-slides.pdf").string());
+  ScopedEnv seenEnv("VM_FAKE_SOFFICE_SEEN", seen.string());
+  {
+    ScopedEnv setup("VM_FAKE_SOFFICE_SETUP", "1");
+    ASSERT_TRUE(office::ImpressDeck::Open(document_.string(), options));
+  }
+  EXPECT_EQ("", ReadAll(seen));  // the first run starts from nothing
+  const std::vector<std::string> kept = ListNames(cache);
+  ASSERT_EQ(1u, kept.size());
+  EXPECT_EQ(0u, kept[0].find("libreoffice-profile-"));
+  EXPECT_EQ((std::vector<std::string>{"extensions"}), ListNames(cache / kept[0] / "user"));
+
+  ASSERT_TRUE(office::ImpressDeck::Open(document_.string(), options));
+  EXPECT_EQ("extensions\n", ReadAll(seen));
+  EXPECT_EQ(kept, ListNames(cache));
+
+  // A failed run keeps nothing.
+  fs::remove_all(cache);
+  ScopedEnv setup("VM_FAKE_SOFFICE_SETUP", "1");
+  ScopedEnv fail("VM_FAKE_SOFFICE_EXIT", "1");
+  EXPECT_FALSE(office::ImpressDeck::Open(document_.string(), options));
+  EXPECT_TRUE(ListNames(cache).empty());
+  EXPECT_TRUE(TmpLeft().empty());
+}
+
+// LibreOffice itself: a name full of shell syntax opens while a second conversion runs beside
+// it; the first profile that worked is kept, and a later run starts from it.
+TEST(DeckOnLibreOffice, OddNameAndParallelConversionOpenThenTheKeptProfileServes) {
   ASSERT_FALSE(office::FindSoffice().empty()) << "LibreOffice is needed";
   TempFolder work;
   const fs::path tmp = work.path() / "tmp";
@@ -213,10 +250,12 @@ TEST(DeckOnLibreOffice, OddNameAndParallelConversionBothOpen) {
   fs::copy_file(kDataDir / "three-slides.pptx", odd);
   fs::copy_file(kDataDir / "three-slides.pptx", plain);
   ScopedCwd cwd(work.path());
+  office::ConvertOptions options;
+  options.profileCache = (work.path() / "cache").string();
 
-  auto open = [](fs::path p) {
+  auto open = [&options](fs::path p) {
     std::string error;
-    auto deck = office::ImpressDeck::Open(p.string(), {}, &error);
+    auto deck = office::ImpressDeck::Open(p.string(), options, &error);
     return std::make_pair(deck ? deck->PageCount() : -1, error);
   };
   auto first = std::async(std::launch::async, open, odd);
@@ -227,6 +266,13 @@ TEST(DeckOnLibreOffice, OddNameAndParallelConversionBothOpen) {
   EXPECT_EQ(3, plainPages) << plainError;
   EXPECT_FALSE(fs::exists(work.path() / "pwned"));
   EXPECT_FALSE(fs::exists(work.path() / "pwned2"));
+  EXPECT_TRUE(fs::is_empty(tmp));
+
+  const std::vector<std::string> kept = ListNames(work.path() / "cache");
+  ASSERT_EQ(1u, kept.size());  // one template, no staging folder left
+  EXPECT_FALSE(fs::exists(work.path() / "cache" / kept[0] / "user" / "registrymodifications.xcu"));
+  const auto [again, againError] = open(plain);
+  EXPECT_EQ(3, again) << againError;
   EXPECT_TRUE(fs::is_empty(tmp));
 }
 

@@ -3,16 +3,30 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "office/ImpressDeck.h"
+
 namespace office_test {
 
 inline const std::filesystem::path kDataDir = VM_OFFICE_TEST_DATA;
 inline const std::string kFakeSoffice = VM_FAKE_SOFFICE;
+
+// The fake soffice (or another program), with no profile cache.
+inline office::ConvertOptions OfficeOptions(
+    std::string soffice = kFakeSoffice,
+    std::chrono::milliseconds timeout = std::chrono::seconds(120)) {
+  office::ConvertOptions options;
+  options.soffice = std::move(soffice);
+  options.timeout = timeout;
+  options.profileCache = "";
+  return options;
+}
 
 class TempFolder {
  public:

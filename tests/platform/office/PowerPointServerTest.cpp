@@ -42,6 +42,7 @@ class PowerPointRoad : public ::testing::Test {
 
   TempFolder work_;
   ScopedEnv tmpdir_{"TMPDIR", (work_.path() / "tmp").string()};
+  ScopedEnv cache_{"XDG_CACHE_HOME", (work_.path() / "cache").string()};
   fs::path status_;
 };
 
@@ -78,8 +79,9 @@ TEST_F(PowerPointRoad, ADocumentThatIsNoPresentationCannotBeOpened) {
 }
 
 TEST_F(PowerPointRoad, WithoutLibreOfficeTheProgIdDoesNotResolve) {
-  ASSERT_TRUE(office::RegisterOfficeServers({kFakeSoffice}));
-  EXPECT_FALSE(office::RegisterOfficeServers({(work_.path() / "no" / "soffice").string()}));
+  ASSERT_TRUE(office::RegisterOfficeServers(OfficeOptions()));
+  EXPECT_FALSE(
+      office::RegisterOfficeServers(OfficeOptions((work_.path() / "no" / "soffice").string())));
   CLSID clsid;
   EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"PowerPoint.Application", &clsid));
   EXPECT_EQ(1, Convert(kDataDir / "three-slides.pptx"));
@@ -91,7 +93,7 @@ TEST_F(PowerPointRoad, WithoutLibreOfficeTheProgIdDoesNotResolve) {
 class PowerPointServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(office::RegisterOfficeServers({kFakeSoffice}));
+    ASSERT_TRUE(office::RegisterOfficeServers(OfficeOptions()));
     ASSERT_TRUE(Succeeded(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     CLSID clsid;
     ASSERT_EQ(S_OK, CLSIDFromProgID(u"PowerPoint.Application", &clsid));

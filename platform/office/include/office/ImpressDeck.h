@@ -18,6 +18,10 @@ struct ConvertOptions {
   std::string soffice;  // empty: FindSoffice()
   // soffice gets this long; then its whole process group is killed and the open fails.
   std::chrono::milliseconds timeout{std::chrono::seconds(120)};
+  // Where a LibreOffice profile that has been set up once is kept, to be copied for each run
+  // (a fresh profile makes LibreOffice set itself up and restart, which costs about a second).
+  // Unset: $XDG_CACHE_HOME/vellumark, else $HOME/.cache/vellumark. Empty: always fresh.
+  std::optional<std::string> profileCache;
 };
 
 struct PageSize {
