@@ -1,0 +1,142 @@
+#pragma once
+// The client's only window: the design panel with the board view, the idea timeline and the
+// settings overlay, the two bottom bars, the drag overlay and the connection badge; it owns
+// the board connection, the discovery listener, the receive thread and the board table.
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "FrameManager.h"
+#include "FrameSetting.h"
+#include "FrameStorm.h"
+#include "NetComponents.h"
+#include "TcpThread.h"
+#include "rtl/CodePage.h"
+#include "ui/Controls.h"
+#include "ui/Form.h"
+
+// One known board.
+struct ServerInfo {
+  rtl::AnsiString ip;    // dotted IPv4 for a discovered board, the typed text for a typed one
+  rtl::AnsiString name;  // the board's name
+  bool flg_connect = false;
+};
+
+class TFormMain : public ui::Form {
+  Q_OBJECT
+ public:
+  static constexpr int kServerListSize = 20;
+
+  // Sets FormMain to the new window before anything else, so the frames and threads the
+  // description starts can reach it.
+  explicit TFormMain(QObject* owner = nullptr);
+  ~TFormMain() override;
+
+  // Resets the view state: badge hidden, mode switch and clear button disabled, slide folder
+  // back to img_default, placed-page serial 0.
+  void InitValue();
+  // The DPI scale of the monitor nearest the window's centre.
+  float GetScreenScale();
+  // Computes the scale globals and scales Panel1 to the screen.
+  void GetScreenInfo();
+  // Hides the settings overlay.
+  void CloseSetting();
+  // Ends the program: the run flag off, the receive thread told to stop, the connection closed,
+  // the window closed (which ends the event loop).
+  void StopProgram();
+
+  // Handlers of the description.
+  Q_INVOKABLE void FormActivate(QObject* sender);
+  Q_INVOKABLE void FormKeyDown(QObject* sender, quint16& key, QChar& keyChar, ui::ShiftState shift);
+  Q_INVOKABLE void img_sw_con_click(QObject* sender);
+  Q_INVOKABLE void img_sw_storm_click(QObject* sender);
+  Q_INVOKABLE void img_set_click(QObject* sender);
+  Q_INVOKABLE void timer_find_on(QObject* sender);
+  Q_INVOKABLE void timer_clearTimer(QObject* sender);
+  Q_INVOKABLE void clear_manager(QObject* sender);
+  Q_INVOKABLE void udpUDPRead(QObject* sender, const QByteArray& data, const QString& peerIp,
+                              int peerPort);
+  Q_INVOKABLE void thread_receiveRun(QObject* sender);
+  Q_INVOKABLE void paintbox_moveMouseMove(QObject* sender, ui::ShiftState shift, float x, float y);
+  Q_INVOKABLE void paintbox_moveMouseUp(QObject* sender, ui::MouseButton button,
+                                        ui::ShiftState shift, float x, float y);
+  Q_INVOKABLE void paintbox_moveMouseLeave(QObject* sender);
+  Q_INVOKABLE void memo_txt_onchange(QObject* sender);
+  Q_INVOKABLE void edit_from_keydown(QObject* sender, quint16& key, QChar& keyChar,
+                                     ui::ShiftState shift);
+  Q_INVOKABLE void img_send_click(QObject* sender);
+
+  // Own fields.
+  std::int32_t screen_width = 0;
+  std::int32_t screen_height = 0;
+  std::int32_t count_image = 0;
+  std::int32_t count_server = 0;
+  rtl::AnsiString device_id;
+  std::atomic<bool> flg_run{false};  // read by the receive thread at every turn
+  rtl::AnsiString img_path;
+  std::array<ServerInfo, kServerListSize> server_list;
+  std::vector<const QImage*> bitmap_list;  // the strip thumbnails' pictures, not owned
+
+  // Components.
+  ui::Timer* timer_find = nullptr;
+  ui::Panel* Panel1 = nullptr;
+  TFrameManager* FrameManager = nullptr;
+  TFrameStorm* FrameStorm = nullptr;
+  ui::Layout* layout_con = nullptr;
+  ui::Image* img_panel_con = nullptr;
+  ui::HorzScrollBox* scroll_view = nullptr;
+  ui::Image* img_sw_con = nullptr;
+  ui::Image* img_set_con = nullptr;
+  ui::Image* img_clear = nullptr;
+  ui::Layout* layout_storm = nullptr;
+  ui::Image* img_panel_storm = nullptr;
+  ui::Image* img_sw_storm = nullptr;
+  ui::Image* img_set_storm = nullptr;
+  ui::Image* img_send = nullptr;
+  ui::Memo* memo_txt = nullptr;
+  ui::Edit* edit_from = nullptr;
+  ui::PaintBox* paintbox_shade = nullptr;
+  ui::Image* img_shade_grid = nullptr;
+  ui::PaintBox* paintbox_move = nullptr;
+  ui::Rectangle* shade_set = nullptr;
+  TFrameSetting* FrameSetting = nullptr;
+  ui::Image* img_connect_info = nullptr;
+  ui::Image* Image1 = nullptr;
+  ui::Image* Image2 = nullptr;
+  ui::Text* Text1 = nullptr;
+  ui::Text* txt_ip = nullptr;
+  ui::Text* txt_name = nullptr;
+  ui::Image* img_bg_top = nullptr;
+  ui::Timer* timer_clear = nullptr;
+  UdpServerComponent* udp = nullptr;
+  TcpClientComponent* tcp = nullptr;
+  ThreadRunComponent* thread_receive = nullptr;
+
+  // The connection supervisor, running from the end of construction; it borrows tcp, so it is
+  // stopped before the components go.
+  std::unique_ptr<TcpThread> tcp_thread;
+
+ private:
+  void Construct();
+  void ReadDeviceId();
+};
+
+// The window, set when its construction begins.
+extern TFormMain* FormMain;
+
+// Screen scaling, computed once by GetScreenInfo.
+extern float scale_x;
+extern float scale_dpi_x;
+extern float scale_dpi_y;
+extern float height_un;
+
+// The PC's host name and first IPv4 address.
+extern rtl::AnsiString m_PCname;
+extern rtl::AnsiString m_LocalIP;
