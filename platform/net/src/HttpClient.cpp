@@ -1,0 +1,478 @@
+#include "net/HttpClient.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "net/Error.h"
+#include "rtl/CodePage.h"
+
+namespace net {
+
+namespace {
+
+constexpr const char* kDefaultAccept =
+    "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
+void GlobalInit() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  if (result != CURLE_OK) {
+    throw Error(std::string("HTTP library initialisation failed: ") + curl_easy_strerror(result));
+  }
+}
+
+bool HasControlChar(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+void CheckHeaderValue(std::string_view what, std::string_view value) {
+  if (HasControlChar(value)) throw Error(std::string("Invalid ") + std::string(what) + " header");
+}
+
+// A quoted parameter of a part's Content-Disposition: the quote and line breaks would end it
+// early, so they are percent-encoded as browsers do.
+std::string QuoteParam(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') {
+      out += "%22";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string NewBoundary() {
+  std::random_device rd;
+  std::uniform_int_distribution<int> hex(0, 15);
+  std::string b = "----VellumarkFormBoundary";
+  for (int i = 0; i < 32; ++i) b += "0123456789abcdef"[hex(rd)];
+  return b;
+}
+
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  ~OwnedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OwnedFd(OwnedFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  OwnedFd& operator=(OwnedFd&&) = delete;
+  OwnedFd(const OwnedFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The request body as a sequence of memory pieces and open files, read in order by libcurl.
+class BodySource {
+ public:
+  void AddText(std::string text) {
+    if (!text.empty()) pieces_.push_back(Piece{std::move(text), std::nullopt, 0});
+  }
+  void AddFile(OwnedFd fd, std::uint64_t size, std::string name) {
+    pieces_.push_back(Piece{std::move(name), std::move(fd), size});
+  }
+  std::uint64_t Size() const {
+    std::uint64_t n = 0;
+    for (const auto& p : pieces_) n += p.file ? p.size : p.data.size();
+    return n;
+  }
+  const std::string& Failure() const { return failure_; }
+
+  static size_t Read(char* buffer, size_t size, size_t nitems, void* self) {
+    return static_cast<BodySource*>(self)->Fill(buffer, size * nitems);
+  }
+
+ private:
+  struct Piece {
+    std::string data;  // the bytes, or the file's path for messages
+    std::optional<OwnedFd> file;
+    std::uint64_t size = 0;  // file pieces: bytes to send
+  };
+
+  size_t Fill(char* buffer, size_t room) {
+    size_t filled = 0;
+    while (filled < room && index_ < pieces_.size()) {
+      Piece& p = pieces_[index_];
+      if (!p.file) {
+        const size_t n = std::min(room - filled, p.data.size() - offset_);
+        std::memcpy(buffer + filled, p.data.data() + offset_, n);
+        filled += n;
+        offset_ += n;
+        if (offset_ == p.data.size()) Next();
+        continue;
+      }
+      const std::uint64_t left = p.size - offset_;
+      if (left == 0) {
+        Next();
+        continue;
+      }
+      const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, room - filled));
+      const ssize_t n = ::read(p.file->get(), buffer + filled, want);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        failure_ = "Cannot read file \"" + p.data + "\". " + std::strerror(errno);
+        return CURL_READFUNC_ABORT;
+      }
+      if (n == 0) {
+        // The length is already on the wire: a shorter file cannot make a sound request.
+        failure_ = "File \"" + p.data + "\" became shorter while it was sent";
+        return CURL_READFUNC_ABORT;
+      }
+      filled += static_cast<size_t>(n);
+      offset_ += static_cast<std::uint64_t>(n);
+    }
+    return filled;
+  }
+  void Next() {
+    pieces_[index_].file.reset();  // close each file once it is sent
+    ++index_;
+    offset_ = 0;
+  }
+
+  std::vector<Piece> pieces_;
+  std::size_t index_ = 0;
+  std::uint64_t offset_ = 0;
+  std::string failure_;
+};
+
+OwnedFd OpenForSending(const std::filesystem::path& file, std::uint64_t& size) {
+  const std::string name = file.string();
+  OwnedFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) {
+    throw Error("Cannot open file \"" + name + "\". " + std::strerror(errno));
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    throw Error("Cannot open file \"" + name + "\". " + std::strerror(errno));
+  }
+  // A FIFO or device has no length to announce, and a folder no bytes.
+  if (!S_ISREG(st.st_mode)) throw Error("Cannot open file \"" + name + "\". Not a regular file");
+  size = static_cast<std::uint64_t>(st.st_size);
+  return fd;
+}
+
+struct CurlHandle {
+  CURL* h = curl_easy_init();
+  ~CurlHandle() {
+    if (h) curl_easy_cleanup(h);
+  }
+};
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  ~HeaderList() { curl_slist_free_all(list); }
+  void Add(const std::string& line) {
+    curl_slist* next = curl_slist_append(list, line.c_str());
+    if (!next) throw Error("Out of memory");
+    list = next;
+  }
+};
+
+struct ReplyState {
+  std::string status_line;
+};
+
+// Aborts a request whose connection moves no byte for the bound; the connect phase has a
+// bound of its own. libcurl's low-speed check averages over several seconds and so overshoots.
+struct StallGuard {
+  using Clock = std::chrono::steady_clock;
+  CURL* handle = nullptr;
+  std::chrono::milliseconds bound{0};
+  curl_off_t moved = -1;
+  Clock::time_point last = Clock::now();
+  bool fired = false;
+
+  static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                        curl_off_t ulnow) {
+    (void)dltotal;
+    (void)ultotal;
+    return static_cast<StallGuard*>(self)->Check(dlnow + ulnow);
+  }
+  int Check(curl_off_t now_moved) {
+    const auto now = Clock::now();
+    curl_off_t connected = 0;
+    curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
+    if (connected == 0 || now_moved != moved) {
+      moved = now_moved;
+      last = now;
+      return 0;
+    }
+    if (now - last < bound) return 0;
+    fired = true;
+    return 1;
+  }
+};
+
+size_t DropBody(char*, size_t size, size_t nmemb, void*) {
+  return size * nmemb;
+}
+
+size_t OnHeader(char* buffer, size_t size, size_t nitems, void* user) {
+  const size_t n = size * nitems;
+  std::string_view line(buffer, n);
+  if (line.starts_with("HTTP/")) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    static_cast<ReplyState*>(user)->status_line = std::string(line);
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string MimeTypeForFile(const std::filesystem::path& file) {
+  static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {".jpg", "image/jpeg"},        {".jpeg", "image/jpeg"},  {".jpe", "image/jpeg"},
+      {".png", "image/png"},         {".gif", "image/gif"},    {".bmp", "image/bmp"},
+      {".tif", "image/tiff"},        {".tiff", "image/tiff"},  {".webp", "image/webp"},
+      {".svg", "image/svg+xml"},     {".ico", "image/x-icon"}, {".pdf", "application/pdf"},
+      {".txt", "text/plain"},        {".htm", "text/html"},    {".html", "text/html"},
+      {".json", "application/json"}, {".xml", "text/xml"},     {".zip", "application/zip"},
+  };
+  std::string ext = file.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  for (const auto& [e, type] : kTypes) {
+    if (ext == e) return std::string(type);
+  }
+  return "application/octet-stream";
+}
+
+void MultipartForm::AddFile(std::string field, std::filesystem::path file,
+                            std::string contentType) {
+  parts_.push_back(Part{std::move(field), std::move(file), std::move(contentType)});
+}
+
+struct HttpClient::Impl {
+  mutable std::mutex mu;
+  bool allow_cookies = true;
+  std::string accept = kDefaultAccept;
+  std::string user_agent = kDefaultUserAgent;
+  int connect_timeout_ms = kDefaultConnectTimeoutMs;
+  int stall_timeout_ms = kDefaultStallTimeoutMs;
+  CURLSH* share = nullptr;  // the cookie store, shared by the easy handle of each request
+  int last_status = 0;
+  std::string last_status_line;
+
+  Impl() { NewShare(); }
+  ~Impl() {
+    if (share) curl_share_cleanup(share);
+  }
+
+  void NewShare() {
+    CURLSH* s = curl_share_init();
+    if (!s) throw Error("Out of memory");
+    if (curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+      curl_share_cleanup(s);
+      throw Error("HTTP cookie store unavailable");
+    }
+    if (share) curl_share_cleanup(share);
+    share = s;
+  }
+
+  void Perform(std::u16string_view url, BodySource& body, const std::string& contentType);
+};
+
+void HttpClient::Impl::Perform(std::u16string_view url, BodySource& body,
+                               const std::string& contentType) {
+  last_status = 0;
+  last_status_line.clear();
+
+  const std::string url8 = rtl::UnicodeToUtf8(url);
+  if (url8.empty() || HasControlChar(url8)) throw Error("Invalid URL \"" + url8 + "\"");
+
+  CurlHandle curl;
+  if (!curl.h) throw Error("Out of memory");
+  CURL* h = curl.h;
+  char errbuf[CURL_ERROR_SIZE] = {};
+  ReplyState reply;
+
+  HeaderList headers;
+  // An empty "Name:" line removes a header libcurl would add of its own.
+  headers.Add(accept.empty() ? "Accept:" : "Accept: " + accept);
+  if (!user_agent.empty()) headers.Add("User-Agent: " + user_agent);
+  headers.Add("Connection: keep-alive");
+  headers.Add(contentType.empty() ? "Content-Type:" : "Content-Type: " + contentType);
+  headers.Add("Expect:");
+
+  const curl_off_t size = static_cast<curl_off_t>(body.Size());
+
+  bool ok = curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf) == CURLE_OK;
+  auto set = [&](CURLoption opt, auto value) {
+    ok = ok && curl_easy_setopt(h, opt, value) == CURLE_OK;
+  };
+  set(CURLOPT_URL, url8.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "http");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_PROXY, "");  // also ignores http_proxy and friends in the environment
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+  set(CURLOPT_FRESH_CONNECT, 1L);
+  set(CURLOPT_FORBID_REUSE, 1L);
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(connect_timeout_ms, 0)));
+  StallGuard stall;
+  stall.handle = h;
+  stall.bound = std::chrono::milliseconds(stall_timeout_ms);
+  if (stall_timeout_ms > 0) {
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &StallGuard::OnProgress);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(&stall));
+  }
+  set(CURLOPT_HTTPHEADER, headers.list);
+  set(CURLOPT_POST, 1L);
+  set(CURLOPT_POSTFIELDSIZE_LARGE, size);
+  set(CURLOPT_READFUNCTION, &BodySource::Read);
+  set(CURLOPT_READDATA, static_cast<void*>(&body));
+  set(CURLOPT_WRITEFUNCTION, &DropBody);
+  set(CURLOPT_HEADERFUNCTION, &OnHeader);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&reply));
+  if (allow_cookies) {
+    set(CURLOPT_SHARE, share);
+    set(CURLOPT_COOKIEFILE, "");  // switches the cookie engine on, loading no file
+  }
+  if (!ok) throw Error("HTTP request could not be set up");
+
+  const CURLcode rc = curl_easy_perform(h);
+  if (!body.Failure().empty()) throw Error(body.Failure());
+  if (stall.fired) {
+    throw Error("Read timed out: no data moved for " + std::to_string(stall_timeout_ms) + " ms");
+  }
+  if (rc != CURLE_OK) {
+    const std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+    throw Error(detail);
+  }
+  long code = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+  last_status = static_cast<int>(code);
+  last_status_line = reply.status_line;
+  if (code < 200 || code > 299) {
+    throw Error(reply.status_line.empty() ? "HTTP status " + std::to_string(code)
+                                          : reply.status_line);
+  }
+}
+
+HttpClient::HttpClient() {
+  GlobalInit();
+  impl_ = std::make_unique<Impl>();
+}
+
+HttpClient::~HttpClient() = default;
+
+void HttpClient::SetAllowCookies(bool allow) {
+  std::lock_guard lk(impl_->mu);
+  impl_->allow_cookies = allow;
+}
+bool HttpClient::AllowCookies() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->allow_cookies;
+}
+void HttpClient::ClearCookies() {
+  std::lock_guard lk(impl_->mu);
+  impl_->NewShare();
+}
+
+void HttpClient::SetAccept(std::string value) {
+  CheckHeaderValue("Accept", value);
+  std::lock_guard lk(impl_->mu);
+  impl_->accept = std::move(value);
+}
+std::string HttpClient::Accept() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->accept;
+}
+void HttpClient::SetUserAgent(std::string value) {
+  CheckHeaderValue("User-Agent", value);
+  std::lock_guard lk(impl_->mu);
+  impl_->user_agent = std::move(value);
+}
+std::string HttpClient::UserAgent() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->user_agent;
+}
+
+void HttpClient::SetConnectTimeout(int milliseconds) {
+  std::lock_guard lk(impl_->mu);
+  impl_->connect_timeout_ms = std::max(milliseconds, 0);
+}
+int HttpClient::ConnectTimeout() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->connect_timeout_ms;
+}
+void HttpClient::SetStallTimeout(int milliseconds) {
+  std::lock_guard lk(impl_->mu);
+  impl_->stall_timeout_ms = std::max(milliseconds, 0);
+}
+int HttpClient::StallTimeout() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->stall_timeout_ms;
+}
+
+void HttpClient::Post(std::u16string_view url, std::span<const std::uint8_t> body) {
+  Post(url, std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+}
+
+void HttpClient::Post(std::u16string_view url, std::string_view body) {
+  BodySource source;
+  source.AddText(std::string(body));
+  std::lock_guard lk(impl_->mu);
+  impl_->Perform(url, source, {});
+}
+
+void HttpClient::PostMultipart(std::u16string_view url, const MultipartForm& form) {
+  const std::string boundary = NewBoundary();
+  BodySource source;
+  // Every file is opened, and its length taken, before a byte goes out.
+  for (const auto& part : form.Parts()) {
+    const std::string type =
+        part.content_type.empty() ? MimeTypeForFile(part.file) : part.content_type;
+    CheckHeaderValue("Content-Type", type);
+    std::uint64_t size = 0;
+    OwnedFd fd = OpenForSending(part.file, size);
+    source.AddText("--" + boundary + "\r\n" +
+                   "Content-Disposition: form-data; name=" + QuoteParam(part.field) +
+                   "; filename=" + QuoteParam(part.file.filename().string()) + "\r\n" +
+                   "Content-Type: " + type + "\r\n" + "Content-Transfer-Encoding: binary\r\n" +
+                   "\r\n");
+    source.AddFile(std::move(fd), size, part.file.string());
+    source.AddText("\r\n");
+  }
+  if (!form.Empty()) source.AddText("--" + boundary + "--\r\n");
+  std::lock_guard lk(impl_->mu);
+  impl_->Perform(url, source, "multipart/form-data; boundary=" + boundary);
+}
+
+int HttpClient::LastStatus() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->last_status;
+}
+std::string HttpClient::LastStatusLine() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->last_status_line;
+}
+
+}  // namespace net
