@@ -135,4 +135,121 @@ bool FakePowerPoint::AllReleased() const {
   return true;
 }
 
+FakeWord::FakeWord()
+    : application(new FakeObject("application", journal)),
+      documents(new FakeObject("documents", journal)),
+      document(new FakeObject("document", journal)) {
+  application->On(u"Documents", [this](const DispParams&, Variant* result) {
+    return ReturnObject(documents.get(), result);
+  });
+  application->On(u"Quit", nullptr);
+  documents->On(u"Open", [this](const DispParams&, Variant* result) {
+    return openGivesDocument ? ReturnObject(document.get(), result) : S_OK;
+  });
+  document->On(u"SaveAs2", [this](const DispParams& params, Variant*) {
+    if (PositionalArgCount(params) != 2) return DISP_E_BADPARAMCOUNT;
+    if (Failed(saveResult)) return saveResult;
+    const std::u16string path = PositionalArg(params, 0)->AsBstr();
+    if (onSave) onSave(path);
+    saves.emplace_back(path, PositionalArg(params, 1)->AsI4());
+    return S_OK;
+  });
+  document->On(u"Close", [this](const DispParams&, Variant*) {
+    if (onClose) onClose();
+    return S_OK;
+  });
+}
+
+FakeWord::~FakeWord() {
+  UnregisterClass(u"Word.Application");
+}
+
+void FakeWord::Register() {
+  RegisterClass(u"Word.Application", [this](IDispatch** object) {
+    if (Failed(createFailure)) return createFailure;
+    application->AddRef();
+    *object = application.get();
+    return S_OK;
+  });
+}
+
+bool FakeWord::AllReleased() const {
+  for (const Owned<>* o : {&application, &documents, &document}) {
+    if (o->get()->RefCount() != 1) return false;
+  }
+  return true;
+}
+
+FakeExcel::FakeExcel()
+    : application(new FakeObject("application", journal)),
+      workbooks(new FakeObject("workbooks", journal)),
+      workbook(new FakeObject("workbook", journal)),
+      worksheets(new FakeObject("worksheets", journal)) {
+  application->On(u"Visible", nullptr);
+  application->On(u"Workbooks", [this](const DispParams&, Variant* result) {
+    return ReturnObject(workbooks.get(), result);
+  });
+  application->On(u"Quit", nullptr);
+  workbooks->On(u"Open", [this](const DispParams&, Variant* result) {
+    return openGivesWorkbook ? ReturnObject(workbook.get(), result) : S_OK;
+  });
+  workbooks->On(u"Close", [this](const DispParams&, Variant*) {
+    if (onClose) onClose();
+    return S_OK;
+  });
+  workbook->On(u"Worksheets", [this](const DispParams&, Variant* result) {
+    return hasWorksheets ? ReturnObject(worksheets.get(), result) : S_OK;
+  });
+  worksheets->On(u"Count", [this](const DispParams&, Variant* result) {
+    if (result != nullptr) *result = Variant::I4(count);
+    return S_OK;
+  });
+  worksheets->On(u"Item", [this](const DispParams& params, Variant* result) {
+    const Variant* n = PositionalArg(params, 0);
+    if (n == nullptr) return DISP_E_BADPARAMCOUNT;
+    FakeObject* sheet = Worksheet(n->AsI4());
+    return sheet != nullptr ? ReturnObject(sheet, result) : S_OK;
+  });
+}
+
+FakeExcel::~FakeExcel() {
+  UnregisterClass(u"Excel.Application");
+}
+
+void FakeExcel::Register() {
+  RegisterClass(u"Excel.Application", [this](IDispatch** object) {
+    if (Failed(createFailure)) return createFailure;
+    application->AddRef();
+    *object = application.get();
+    return S_OK;
+  });
+}
+
+FakeObject* FakeExcel::Worksheet(std::int32_t n) {
+  if (missingSheets.count(n) != 0) return nullptr;
+  auto found = worksheetObjects.find(n);
+  if (found != worksheetObjects.end()) return found->second.get();
+  FakeObject* sheet = new FakeObject("worksheet" + std::to_string(n), journal);
+  worksheetObjects.emplace(n, Owned<>(sheet));
+  sheet->On(u"ExportAsFixedFormat", [this](const DispParams& params, Variant*) {
+    if (PositionalArgCount(params) != 2) return DISP_E_BADPARAMCOUNT;
+    if (Failed(exportResult)) return exportResult;
+    const std::u16string path = PositionalArg(params, 1)->AsBstr();
+    if (onExport) onExport(path);
+    exports.emplace_back(path, PositionalArg(params, 0)->AsI4());
+    return S_OK;
+  });
+  return sheet;
+}
+
+bool FakeExcel::AllReleased() const {
+  for (const Owned<>* o : {&application, &workbooks, &workbook, &worksheets}) {
+    if (o->get()->RefCount() != 1) return false;
+  }
+  for (const auto& [n, o] : worksheetObjects) {
+    if (o->RefCount() != 1) return false;
+  }
+  return true;
+}
+
 }  // namespace fake

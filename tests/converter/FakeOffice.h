@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,56 @@ class FakePowerPoint {
 
  private:
   FakeObject* Slide(std::int32_t n);
+};
+
+// "Word.Application": application -> Documents -> Open -> document -> SaveAs2, Close; Quit.
+class FakeWord {
+ public:
+  FakeWord();
+  ~FakeWord();
+
+  void Register();
+
+  Journal journal;
+  bool openGivesDocument = true;
+  automation::HRESULT createFailure = automation::S_OK;
+  automation::HRESULT saveResult = automation::S_OK;
+  std::function<void(const std::u16string& path)> onSave;
+  std::function<void()> onClose;
+  std::vector<std::pair<std::u16string, std::int32_t>> saves;  // path, format
+
+  Owned<> application, documents, document;
+
+  bool AllReleased() const;
+};
+
+// "Excel.Application": application.Visible, Workbooks -> Open -> workbook -> Worksheets ->
+// Count / Item(n) -> worksheet.ExportAsFixedFormat; workbooks.Close; Quit.
+class FakeExcel {
+ public:
+  FakeExcel();
+  ~FakeExcel();
+
+  void Register();
+
+  Journal journal;
+  bool openGivesWorkbook = true;
+  bool hasWorksheets = true;
+  std::int32_t count = 0;
+  std::set<std::int32_t> missingSheets;  // Item gives no worksheet for these
+  automation::HRESULT createFailure = automation::S_OK;
+  automation::HRESULT exportResult = automation::S_OK;
+  std::function<void(const std::u16string& path)> onExport;
+  std::function<void()> onClose;
+  std::vector<std::pair<std::u16string, std::int32_t>> exports;  // path, type
+
+  Owned<> application, workbooks, workbook, worksheets;
+  std::map<std::int32_t, Owned<>> worksheetObjects;
+
+  bool AllReleased() const;
+
+ private:
+  FakeObject* Worksheet(std::int32_t n);
 };
 
 }  // namespace fake

@@ -46,6 +46,18 @@ automation::HRESULT AutoWrap(int autoType, automation::Variant* result,
                              automation::IDispatch* object, std::u16string_view member,
                              std::initializer_list<automation::Variant> args = {});
 
+// The Word road's PDF: the output folder, one separator and "temp.pdf"; with no output folder
+// the bare name, which lies in the working folder like every other output of such a run.
+std::u16string WordPdfPath(const std::u16string& outputFolder);
+
+// The Pagesnap run as an argument vector, each part one argument however many blanks it holds:
+// the tool in the own folder (its bare name, looked up on PATH, when that is empty), the PDF,
+// the output folder and, for Excel, the start number.
+std::vector<std::u16string> PagesnapCommand(const std::u16string& ownFolder,
+                                            const std::u16string& pdfPath,
+                                            const std::u16string& outputFolder,
+                                            const std::u16string* startNumber);
+
 // The converter's own folder with its trailing "/", or empty when it cannot be had. Returns the
 // number of characters of `folder`.
 std::size_t GetModuleFolder(std::u16string& folder);

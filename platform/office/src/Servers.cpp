@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "ServerSupport.h"
+
 namespace office {
 namespace {
 
@@ -20,56 +22,10 @@ using automation::HRESULT;
 using automation::PositionalArg;
 using automation::Variant;
 
-constexpr std::uint16_t kGet = automation::DISPATCH_PROPERTYGET;
-constexpr std::uint16_t kMethod = automation::DISPATCH_METHOD;
-
-// Paths reach the servers as UTF-16; the file system wants UTF-8. A lone surrogate has no
-// UTF-8 form and gives nullopt rather than some other file's name.
-std::optional<std::string> ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return std::nullopt;
-    }
-    if (c == 0) return std::nullopt;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-bool EqualsAsciiNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsNumber(const Variant* v) {
-  return v && (v->Type() == automation::VT_I4 || v->Type() == automation::VT_R4 ||
-               v->Type() == automation::VT_BOOL);
-}
+using detail::EqualsAsciiNoCase;
+using detail::IsNumber;
+using detail::kGet;
+using detail::kMethod;
 
 // One open presentation; Close (or Quit) drops the deck while objects may still refer to it.
 struct OpenDeck {
@@ -164,7 +120,7 @@ class Slide : public DispatchObject {
     if (!EqualsAsciiNoCase(f, u"jpg") && !EqualsAsciiNoCase(f, u"jpeg")) {
       return automation::E_INVALIDARG;
     }
-    std::optional<std::string> file = ToUtf8(path->AsBstr());
+    std::optional<std::string> file = detail::PathToUtf8(path->AsBstr());
     if (!file || file->empty()) return automation::E_INVALIDARG;
 
     std::lock_guard lock(deck_->mutex);
@@ -246,7 +202,7 @@ class Presentations : public DispatchObject {
       const Variant* name = PositionalArg(p, 0);
       if (!name) return automation::DISP_E_PARAMNOTFOUND;
       if (name->Type() != automation::VT_BSTR) return automation::DISP_E_TYPEMISMATCH;
-      std::optional<std::string> path = ToUtf8(name->AsBstr());
+      std::optional<std::string> path = detail::PathToUtf8(name->AsBstr());
       if (!path) return automation::S_OK;  // no such file: no presentation
       std::unique_ptr<ImpressDeck> opened = ImpressDeck::Open(*path, session_->options);
       if (!opened || !result) return automation::S_OK;
@@ -296,12 +252,22 @@ bool RegisterOfficeServers(const ConvertOptions& options) {
   const bool found = !resolved.soffice.empty() &&
                      std::filesystem::is_regular_file(resolved.soffice, ec) &&
                      access(resolved.soffice.c_str(), X_OK) == 0;
+  constexpr const char16_t* kProgIds[] = {u"PowerPoint.Application", u"Word.Application",
+                                          u"Excel.Application"};
   if (!found) {
-    automation::UnregisterClass(u"PowerPoint.Application");
+    for (const char16_t* progId : kProgIds) automation::UnregisterClass(progId);
     return false;
   }
   automation::RegisterClass(u"PowerPoint.Application", [resolved](automation::IDispatch** out) {
     *out = new Application(resolved);
+    return automation::S_OK;
+  });
+  automation::RegisterClass(u"Word.Application", [resolved](automation::IDispatch** out) {
+    *out = detail::NewWordApplication(resolved);
+    return automation::S_OK;
+  });
+  automation::RegisterClass(u"Excel.Application", [resolved](automation::IDispatch** out) {
+    *out = detail::NewExcelApplication(resolved);
     return automation::S_OK;
   });
   return true;

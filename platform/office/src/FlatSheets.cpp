@@ -1,0 +1,199 @@
+#include "FlatSheets.h"
+
+#include <QString>
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <vector>
+
+namespace office::detail {
+namespace {
+
+const QString kOfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
+const QString kTableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
+const QString kStyleNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:style:1.0");
+const QString kHiddenStyle = QStringLiteral("VellumarkHiddenSheet");
+
+// Prefixes of our own, declared where they are used, so that the edits never depend on the
+// prefixes the document happens to use.
+QString HiddenStyleElement() {
+  return QStringLiteral("<vms:style xmlns:vms=\"") + kStyleNs + QStringLiteral("\" xmlns:vmt=\"") +
+         kTableNs + QStringLiteral("\" vms:name=\"") + kHiddenStyle +
+         QStringLiteral(
+             "\" vms:family=\"table\"><vms:table-properties vmt:display=\"false\"/>"
+             "</vms:style>");
+}
+
+bool IsSpace(QChar c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+struct Sheet {
+  qsizetype tagBegin = 0;  // the start tag: [tagBegin, tagEnd)
+  qsizetype tagEnd = 0;
+  QString name;
+  QString styleAttribute;  // the qualified name of its table:style-name, or empty
+};
+
+struct Edit {
+  qsizetype at;
+  qsizetype length;
+  QString text;
+};
+
+// The start tag with its style attribute dropped and the hidden style named instead.
+QString HiddenTag(const QString& tag, const QString& styleAttribute) {
+  QString out;
+  qsizetype i = 1;
+  while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != u'/' && tag[i] != u'>') ++i;
+  out += tag.left(i);
+  for (;;) {
+    const qsizetype attrStart = i;
+    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    if (i >= tag.size() || tag[i] == u'/' || tag[i] == u'>') {
+      i = attrStart;
+      break;
+    }
+    const qsizetype nameStart = i;
+    while (i < tag.size() && tag[i] != u'=' && !IsSpace(tag[i])) ++i;
+    const QString name = tag.mid(nameStart, i - nameStart);
+    while (i < tag.size() && tag[i] != u'"' && tag[i] != u'\'') ++i;
+    if (i >= tag.size()) return {};
+    const QChar quote = tag[i];
+    const qsizetype close = tag.indexOf(quote, i + 1);
+    if (close < 0) return {};
+    i = close + 1;
+    if (name != styleAttribute) out += tag.mid(attrStart, i - attrStart);
+  }
+  out += QStringLiteral(" xmlns:vmt=\"") + kTableNs + QStringLiteral("\" vmt:style-name=\"") +
+         kHiddenStyle + QStringLiteral("\"");
+  out += tag.mid(i);
+  return out;
+}
+
+}  // namespace
+
+struct FlatSpreadsheet::Impl {
+  QString text;
+  std::vector<Sheet> sheets;
+  // Where the hidden style goes: before the end tag of the document's automatic styles, in
+  // place of an empty automatic-styles element, or as a new element before the body.
+  enum class Styles { EndTag, Empty, Missing } styles = Styles::Missing;
+  qsizetype stylesAt = 0;
+  qsizetype stylesLength = 0;
+  QString stylesName;
+};
+
+FlatSpreadsheet::FlatSpreadsheet(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+FlatSpreadsheet::~FlatSpreadsheet() = default;
+
+std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml) {
+  auto impl = std::make_unique<Impl>();
+  impl->text = QString::fromUtf8(xml.data(), static_cast<qsizetype>(xml.size()));
+  const QString& text = impl->text;
+  QXmlStreamReader reader(text);
+  struct Open {
+    QString ns;
+    QString name;
+  };
+  std::vector<Open> stack;
+  bool spreadsheet = false;
+  qsizetype bodyStart = -1;
+  while (!reader.atEnd()) {
+    const QXmlStreamReader::TokenType token = reader.readNext();
+    const qsizetype offset = reader.characterOffset();
+    // A tag never holds a raw "<": the last one before the tag's end is its start.
+    const qsizetype tagStart = offset > 0 ? text.lastIndexOf(u'<', offset - 1) : -1;
+    if (token == QXmlStreamReader::StartElement) {
+      const QString ns = reader.namespaceUri().toString();
+      const QString name = reader.name().toString();
+      const std::size_t depth = stack.size();
+      const auto parentIs = [&](std::size_t level, const QString& n) {
+        return stack.size() > level && stack[level].ns == kOfficeNs && stack[level].name == n;
+      };
+      if (depth == 0 && (ns != kOfficeNs || name != u"document")) return nullptr;
+      if (depth == 1 && ns == kOfficeNs && name == u"automatic-styles") {
+        impl->stylesName = reader.qualifiedName().toString();
+        impl->styles = Impl::Styles::Empty;
+        impl->stylesAt = tagStart;
+        impl->stylesLength = offset - tagStart;
+      }
+      if (depth == 1 && ns == kOfficeNs && name == u"body" && bodyStart < 0) bodyStart = tagStart;
+      if (depth == 2 && parentIs(1, QStringLiteral("body")) && ns == kOfficeNs &&
+          name == u"spreadsheet") {
+        spreadsheet = true;
+      }
+      if (depth == 3 && parentIs(1, QStringLiteral("body")) &&
+          parentIs(2, QStringLiteral("spreadsheet")) && ns == kTableNs && name == u"table") {
+        Sheet sheet;
+        sheet.tagBegin = tagStart;
+        sheet.tagEnd = offset;
+        for (const QXmlStreamAttribute& a : reader.attributes()) {
+          if (a.namespaceUri() != kTableNs) continue;
+          if (a.name() == u"name") sheet.name = a.value().toString();
+          if (a.name() == u"style-name") sheet.styleAttribute = a.qualifiedName().toString();
+        }
+        if (tagStart < 0) return nullptr;
+        impl->sheets.push_back(std::move(sheet));
+      }
+      stack.push_back({ns, name});
+    } else if (token == QXmlStreamReader::EndElement) {
+      if (stack.size() == 2 && stack[1].ns == kOfficeNs && stack[1].name == u"automatic-styles" &&
+          tagStart >= 0 && tagStart + 1 < text.size() && text[tagStart + 1] == u'/') {
+        impl->styles = Impl::Styles::EndTag;
+        impl->stylesAt = tagStart;
+        impl->stylesLength = 0;
+      }
+      if (!stack.empty()) stack.pop_back();
+    }
+  }
+  if (reader.hasError() || !spreadsheet || bodyStart < 0) return nullptr;
+  if (impl->styles == Impl::Styles::Missing) impl->stylesAt = bodyStart;
+  return std::unique_ptr<FlatSpreadsheet>(new FlatSpreadsheet(std::move(impl)));
+}
+
+int FlatSpreadsheet::SheetCount() const {
+  return static_cast<int>(impl_->sheets.size());
+}
+
+std::string FlatSpreadsheet::SheetName(int n) const {
+  if (n < 1 || n > SheetCount()) return {};
+  return impl_->sheets[static_cast<std::size_t>(n - 1)].name.toStdString();
+}
+
+std::string FlatSpreadsheet::WithOnlySheet(int n) const {
+  if (n < 1 || n > SheetCount()) return {};
+  const QString& text = impl_->text;
+  std::vector<Edit> edits;
+  switch (impl_->styles) {
+    case Impl::Styles::EndTag:
+      edits.push_back({impl_->stylesAt, 0, HiddenStyleElement()});
+      break;
+    case Impl::Styles::Empty:
+      edits.push_back({impl_->stylesAt, impl_->stylesLength,
+                       QStringLiteral("<") + impl_->stylesName + QStringLiteral(">") +
+                           HiddenStyleElement() + QStringLiteral("</") + impl_->stylesName +
+                           QStringLiteral(">")});
+      break;
+    case Impl::Styles::Missing:
+      edits.push_back({impl_->stylesAt, 0,
+                       QStringLiteral("<vmo:automatic-styles xmlns:vmo=\"") + kOfficeNs +
+                           QStringLiteral("\">") + HiddenStyleElement() +
+                           QStringLiteral("</vmo:automatic-styles>")});
+      break;
+  }
+  for (std::size_t i = 0; i < impl_->sheets.size(); ++i) {
+    if (static_cast<int>(i) + 1 == n) continue;
+    const Sheet& s = impl_->sheets[i];
+    const QString tag = HiddenTag(text.mid(s.tagBegin, s.tagEnd - s.tagBegin), s.styleAttribute);
+    if (tag.isEmpty()) return {};
+    edits.push_back({s.tagBegin, s.tagEnd - s.tagBegin, tag});
+  }
+  // From the back, so that the earlier positions stay valid.
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at > b.at; });
+  QString out = text;
+  for (const Edit& e : edits) out.replace(e.at, e.length, e.text);
+  const QByteArray utf8 = out.toUtf8();
+  return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+}  // namespace office::detail

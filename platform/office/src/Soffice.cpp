@@ -1,0 +1,208 @@
+#include "Soffice.h"
+
+#include <poppler-document.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <system_error>
+
+#include "Spawn.h"
+
+namespace fs = std::filesystem;
+
+namespace office::detail {
+namespace {
+
+void SetError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+bool IsExecutableFile(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec) && access(p.c_str(), X_OK) == 0;
+}
+
+// soffice is LibreOffice's launcher script; oosplash beside it is the program the script ends
+// in. Starting it directly keeps any shell out of the way.
+std::string LauncherFor(const std::string& soffice) {
+  std::error_code ec;
+  fs::path real = fs::canonical(soffice, ec);
+  if (ec) return soffice;
+  if (real.filename() == "soffice") {
+    fs::path splash = real.parent_path() / "oosplash";
+    if (IsExecutableFile(splash)) return splash.string();
+  }
+  return real.string();
+}
+
+std::string FileUrl(const fs::path& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path.string()) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
+    if (plain) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 0xF];
+    }
+  }
+  return url;
+}
+
+std::string CacheRoot(const ConvertOptions& options) {
+  if (options.profileCache) return *options.profileCache;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    return (fs::path(xdg) / "vellumark").string();
+  }
+  if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    return (fs::path(home) / ".cache" / "vellumark").string();
+  }
+  return {};
+}
+
+// Named as the presentation engine names it, so that all engines share one kept profile per
+// LibreOffice build.
+fs::path ProfileTemplate(const std::string& cacheRoot, const std::string& launcher) {
+  std::error_code ec;
+  const auto stamp = fs::last_write_time(launcher, ec).time_since_epoch().count();
+  const std::size_t key = std::hash<std::string>{}(launcher + '\n' + std::to_string(stamp));
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016zx", key);
+  return fs::path(cacheRoot) / (std::string("libreoffice-profile-") + hex);
+}
+
+bool CopyTree(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  return !ec;
+}
+
+// Keeps the profile of a successful run without its settings file (recent documents and the
+// like). Published by rename, so a reader never sees half a template.
+void SaveTemplate(const fs::path& profile, const fs::path& target) {
+  std::error_code ec;
+  if (!fs::is_directory(profile / "user", ec)) return;
+  fs::create_directories(target.parent_path(), ec);
+  std::string pattern = (target.parent_path() / ".profile-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return;
+  const fs::path staging = pattern;
+  if (CopyTree(profile, staging)) {
+    fs::remove(staging / "user" / "registrymodifications.xcu", ec);
+    fs::rename(staging, target, ec);
+    if (!ec) return;
+  }
+  fs::remove_all(staging, ec);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  fs::path base = "/tmp";
+  if (const char* t = std::getenv("TMPDIR"); t && *t == '/') {
+    std::error_code ec;
+    if (fs::is_directory(t, ec)) base = t;
+  }
+  std::string pattern = (base / "vellumark-office-XXXXXX").string();
+  if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+fs::path ExistingDocument(const std::string& document) {
+  if (document.empty()) return {};
+  std::error_code ec;
+  // Absolute, so that soffice never reads the path as an option or a URL.
+  const fs::path input = fs::absolute(document, ec).lexically_normal();
+  if (ec || !fs::is_regular_file(input, ec)) return {};
+  return input;
+}
+
+bool RunConversion(const ConvertOptions& options, const std::string& target, const fs::path& outDir,
+                   const std::vector<fs::path>& inputs, const fs::path& scratch,
+                   std::string* error) {
+  const std::string soffice = options.soffice.empty() ? FindSoffice() : options.soffice;
+  if (soffice.empty()) {
+    SetError(error, "LibreOffice (soffice) not found");
+    return false;
+  }
+  std::error_code ec;
+  const fs::path profile = scratch / "profile";
+  const std::string launcher = LauncherFor(soffice);
+  const std::string cacheRoot = CacheRoot(options);
+  fs::path templ;
+  bool fromTemplate = false;
+  if (!cacheRoot.empty()) {
+    templ = ProfileTemplate(cacheRoot, launcher);
+    if (fs::is_directory(templ / "user", ec)) {
+      fromTemplate = CopyTree(templ, profile);
+      if (!fromTemplate) fs::remove_all(profile, ec);
+    }
+  }
+  std::vector<std::string> argv = {
+      launcher,       "-env:UserInstallation=" + FileUrl(profile),
+      "--headless",   "--invisible",
+      "--nologo",     "--norestore",
+      "--nodefault",  "--nolockcheck",
+      "--convert-to", target,
+      "--outdir",     outDir.string(),
+  };
+  for (const fs::path& input : inputs) argv.push_back(input.string());
+  const RunResult run = RunBounded(argv, options.timeout);
+  if (run.end == RunResult::End::NotStarted) {
+    SetError(error, "cannot start " + argv[0] + ": " +
+                        std::error_code(run.code, std::generic_category()).message());
+    return false;
+  }
+  if (run.end == RunResult::End::TimedOut) {
+    SetError(error, "LibreOffice did not finish in time");
+    return false;
+  }
+  if (run.end != RunResult::End::Exited || run.code != 0) {
+    SetError(error, "LibreOffice failed");
+    return false;
+  }
+  if (!templ.empty() && !fromTemplate) SaveTemplate(profile, templ);
+  return true;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& data) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
+std::optional<std::string> PdfCreator(const std::string& pdf) {
+  if (pdf.empty() || pdf.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return std::nullopt;
+  }
+  std::unique_ptr<poppler::document> doc(
+      poppler::document::load_from_raw_data(pdf.data(), static_cast<int>(pdf.size())));
+  if (!doc || doc->is_locked()) return std::nullopt;
+  return doc->info_key("Creator").to_latin1();
+}
+
+}  // namespace office::detail
