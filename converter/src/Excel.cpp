@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Road.h"
 #include "automation/Com.h"
 #include "converter/Converter.h"
 #include "os/Process.h"
@@ -11,7 +12,9 @@ using namespace automation;
 
 namespace {
 
-constexpr char16_t kProgId[] = u"Excel.Application";
+constexpr ServerTexts kServer = {u"Excel.Application", "CLSIDFROMProgID failed",
+                                 u"Excel is not registered properly",
+                                 "Excel is not registered properly."};
 constexpr std::int32_t kTypePdf = 0;
 
 std::u16string Decimal(std::int64_t value) {
@@ -22,27 +25,8 @@ std::u16string Decimal(std::int64_t value) {
 }  // namespace
 
 int ConvertExcel(const std::u16string& documentPath, const std::u16string& outputFolder) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
-  if (Failed(hr)) {
-    ConsoleWrite(u"CLSIDFromProgID(\"" + std::u16string(kProgId) + u"\") failed w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "CLSIDFROMProgID failed");
-    CoUninitialize();
-    return 1;
-  }
-
-  IDispatch* application = nullptr;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, &application);
-  if (Failed(hr)) {
-    ConsoleWrite(u"Excel is not registered properly w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "Excel is not registered properly.");
-    CoUninitialize();
-    return 1;
-  }
+  IDispatch* application = StartApplication(kServer);
+  if (application == nullptr) return 1;
 
   Variant result;
   AutoWrap(DISPATCH_PROPERTYPUT, &result, application, u"Visible", {Variant::I4(0)});
@@ -54,13 +38,8 @@ int ConvertExcel(const std::u16string& documentPath, const std::u16string& outpu
   AutoWrap(DISPATCH_METHOD, &result, workbooks, u"Open", {Variant::Bstr(documentPath)});
   IDispatch* workbook = result.DetachDispatch();
   if (workbook == nullptr) {
-    ConsoleWrite(u"The file cannot be opened properly w/err\n");
-    WriteStatusFile(false, "the file cannot be open properly.");
-    AutoWrap(DISPATCH_METHOD, nullptr, application, u"Quit");
-    if (workbooks != nullptr) workbooks->Release();
-    application->Release();
-    CoUninitialize();
-    return 1;
+    return DocumentNotOpened(application, workbooks, u"The file cannot be opened properly w/err\n",
+                             "the file cannot be open properly.");
   }
 
   AutoWrap(DISPATCH_PROPERTYGET, &result, workbook, u"Worksheets");

@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "Road.h"
 #include "automation/Com.h"
 #include "converter/Converter.h"
 
@@ -12,7 +13,9 @@ using namespace automation;
 
 namespace {
 
-constexpr char16_t kProgId[] = u"PowerPoint.Application";
+constexpr ServerTexts kServer = {u"PowerPoint.Application", "CLSIDFromProgID failed",
+                                 u"PowerPoint is not registered properly",
+                                 "powerpoint is not registerd properly."};
 
 // Points to pixels: fractions dropped, toward zero, clamped to the 32-bit range.
 std::int32_t PointsToPixels(float points) {
@@ -31,27 +34,8 @@ std::u16string ImageName(std::int64_t slide) {
 }  // namespace
 
 int ConvertPowerPoint(const std::u16string& documentPath, const std::u16string& outputFolder) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
-  if (Failed(hr)) {
-    ConsoleWrite(u"CLSIDFromProgID(\"" + std::u16string(kProgId) + u"\") failed w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "CLSIDFromProgID failed");
-    CoUninitialize();
-    return 1;
-  }
-
-  IDispatch* application = nullptr;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, &application);
-  if (Failed(hr)) {
-    ConsoleWrite(u"PowerPoint is not registered properly w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "powerpoint is not registerd properly.");
-    CoUninitialize();
-    return 1;
-  }
+  IDispatch* application = StartApplication(kServer);
+  if (application == nullptr) return 1;
 
   Variant result;
   AutoWrap(DISPATCH_PROPERTYGET, &result, application, u"Presentations");
@@ -61,13 +45,9 @@ int ConvertPowerPoint(const std::u16string& documentPath, const std::u16string& 
            {Variant::I4(0), Variant::I4(0), Variant::I4(-1), Variant::Bstr(documentPath)});
   IDispatch* presentation = result.DetachDispatch();
   if (presentation == nullptr) {
-    ConsoleWrite(u"PowerPoint file cannot be opened properly.");
-    WriteStatusFile(false, "powerpoint file cannot be opened properly.");
-    AutoWrap(DISPATCH_METHOD, nullptr, application, u"Quit");
-    if (presentations != nullptr) presentations->Release();
-    application->Release();
-    CoUninitialize();
-    return 1;
+    return DocumentNotOpened(application, presentations,
+                             u"PowerPoint file cannot be opened properly.",
+                             "powerpoint file cannot be opened properly.");
   }
 
   AutoWrap(DISPATCH_PROPERTYGET, &result, presentation, u"Slides");

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "Road.h"
 #include "automation/Com.h"
 #include "converter/Converter.h"
 #include "os/Process.h"
@@ -11,7 +12,9 @@ using namespace automation;
 
 namespace {
 
-constexpr char16_t kProgId[] = u"Word.Application";
+constexpr ServerTexts kServer = {u"Word.Application", "CLSIDFromProgID failed",
+                                 u"Word is not registered properly",
+                                 "word is not registered properly."};
 constexpr std::int32_t kFormatPdf = 17;
 
 }  // namespace
@@ -33,27 +36,8 @@ std::vector<std::u16string> PagesnapCommand(const std::u16string& ownFolder,
 }
 
 int ConvertWord(const std::u16string& documentPath, const std::u16string& outputFolder) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
-  if (Failed(hr)) {
-    ConsoleWrite(u"CLSIDFromProgID(\"" + std::u16string(kProgId) + u"\") failed w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "CLSIDFromProgID failed");
-    CoUninitialize();
-    return 1;
-  }
-
-  IDispatch* application = nullptr;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, &application);
-  if (Failed(hr)) {
-    ConsoleWrite(u"Word is not registered properly w/err 0x" +
-                 Hex8(static_cast<std::uint32_t>(hr)) + u"\n");
-    WriteStatusFile(false, "word is not registered properly.");
-    CoUninitialize();
-    return 1;
-  }
+  IDispatch* application = StartApplication(kServer);
+  if (application == nullptr) return 1;
 
   Variant result;
   AutoWrap(DISPATCH_PROPERTYGET, &result, application, u"Documents");
@@ -65,13 +49,8 @@ int ConvertWord(const std::u16string& documentPath, const std::u16string& output
             Variant::Bool(VARIANT_FALSE), Variant::Bstr(documentPath)});
   IDispatch* document = result.DetachDispatch();
   if (document == nullptr) {
-    ConsoleWrite(u"The file cannot be opened properly.");
-    WriteStatusFile(false, "the file cannot be opened properly.");
-    AutoWrap(DISPATCH_METHOD, nullptr, application, u"Quit");
-    if (documents != nullptr) documents->Release();
-    application->Release();
-    CoUninitialize();
-    return 1;
+    return DocumentNotOpened(application, documents, u"The file cannot be opened properly.",
+                             "the file cannot be opened properly.");
   }
 
   const std::u16string pdfPath = WordPdfPath(outputFolder);

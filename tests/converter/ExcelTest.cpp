@@ -8,6 +8,7 @@
 
 #include "FakeOffice.h"
 #include "PagesnapLog.h"
+#include "RoadTest.h"
 #include "TestSupport.h"
 #include "converter/Converter.h"
 
@@ -17,30 +18,20 @@ namespace {
 using namespace automation;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
+using testsupport::HasStatus;
+using testsupport::Status;
 using Args = std::vector<std::string>;
 
-class ExcelTest : public ::testing::Test {
+class ExcelTest : public testsupport::RoadTest<fake::FakeExcel> {
  protected:
-  void SetUp() override {
-    testsupport::RemoveStatusFile();
-    excel_.Register();
-  }
-  void TearDown() override { testsupport::RemoveStatusFile(); }
-
   int Run(const std::u16string& folder, const std::string& codes = "") {
     pagesnap_ = std::make_unique<testsupport::PagesnapScript>(codes);
-    testsupport::CapturedStdout out;
-    const int result = ConvertExcel(u"/docs/my book.xlsx", folder);
-    console_ = out.Text();
-    return result;
+    return RunCaught([&] { return ConvertExcel(u"/docs/my book.xlsx", folder); });
   }
   std::vector<testsupport::PagesnapRun> Runs() const { return pagesnap_->Runs(); }
-  std::string Status() const { return testsupport::ReadFile(testsupport::StatusFile()); }
-  bool HasStatus() const { return fs::exists(testsupport::StatusFile()); }
 
-  fake::FakeExcel excel_;
+  fake::FakeExcel& excel_ = fake_;
   std::unique_ptr<testsupport::PagesnapScript> pagesnap_;
-  std::string console_;
 };
 
 TEST_F(ExcelTest, EachSheetStartsWhereTheEarlierRunsEnded) {
@@ -191,13 +182,7 @@ TEST_F(ExcelTest, PagesnapThatCannotStartAddsMinusOne) {
 }
 
 TEST_F(ExcelTest, OrderlyFailuresWriteTheirStatus) {
-  struct Case {
-    const char* name;
-    std::function<void(fake::FakeExcel&)> setup;
-    std::string console;
-    std::string status;
-    Events events;
-  };
+  using Case = testsupport::OrderlyFailure<fake::FakeExcel>;
   const Case cases[] = {
       {"not registered",
        [](fake::FakeExcel&) { UnregisterClass(u"Excel.Application"); },
@@ -223,23 +208,13 @@ TEST_F(ExcelTest, OrderlyFailuresWriteTheirStatus) {
         "workbooks.Close", "application.Quit", "Release workbook", "Release workbooks",
         "Release application"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::RemoveStatusFile();
-    fake::FakeExcel excel;
-    excel.Register();
+  testsupport::ExpectOrderlyFailures<fake::FakeExcel>(cases, [](fake::FakeExcel& excel) {
     excel.count = 2;
-    c.setup(excel);
     testsupport::PagesnapScript script;
-    testsupport::CapturedStdout out;
-    EXPECT_EQ(ConvertExcel(u"book.xlsx", u"/out/"), 1);
-    EXPECT_EQ(out.Text(), c.console);
-    EXPECT_EQ(Status(), c.status);
-    EXPECT_EQ(excel.journal.events, c.events);
+    const int result = ConvertExcel(u"book.xlsx", u"/out/");
     EXPECT_TRUE(script.Runs().empty());
-    EXPECT_FALSE(IsComInitialized());
-    EXPECT_TRUE(excel.AllReleased());
-  }
+    return result;
+  });
 }
 
 using ExcelDeathTest = ExcelTest;

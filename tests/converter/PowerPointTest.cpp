@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "FakeOffice.h"
+#include "RoadTest.h"
 #include "TestSupport.h"
 #include "converter/Converter.h"
 
@@ -16,28 +17,17 @@ namespace {
 using namespace automation;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
+using testsupport::HasStatus;
+using testsupport::Status;
 
-class PowerPointTest : public ::testing::Test {
+class PowerPointTest : public testsupport::RoadTest<fake::FakePowerPoint> {
  protected:
-  void SetUp() override {
-    testsupport::RemoveStatusFile();
-    ppt_.Register();
-  }
-  void TearDown() override { testsupport::RemoveStatusFile(); }
-
   // Runs the road with the console caught.
   int Run(const std::u16string& folder = u"/out/") {
-    testsupport::CapturedStdout out;
-    const int result = ConvertPowerPoint(u"/docs/deck.pptx", folder);
-    console_ = out.Text();
-    return result;
+    return RunCaught([&] { return ConvertPowerPoint(u"/docs/deck.pptx", folder); });
   }
 
-  std::string Status() const { return testsupport::ReadFile(testsupport::StatusFile()); }
-  bool HasStatus() const { return fs::exists(testsupport::StatusFile()); }
-
-  fake::FakePowerPoint ppt_;
-  std::string console_;
+  fake::FakePowerPoint& ppt_ = fake_;
 };
 
 TEST_F(PowerPointTest, ExportsEverySlideAtItsLayoutSize) {
@@ -174,13 +164,7 @@ TEST_F(PowerPointTest, NoSlideCollectionEndsWithoutStatus) {
 }
 
 TEST_F(PowerPointTest, OrderlyFailuresWriteTheirStatus) {
-  struct Case {
-    const char* name;
-    std::function<void(fake::FakePowerPoint&)> setup;
-    std::string console;
-    std::string status;
-    Events events;
-  };
+  using Case = testsupport::OrderlyFailure<fake::FakePowerPoint>;
   const Case cases[] = {
       {"not registered",
        [](fake::FakePowerPoint&) { UnregisterClass(u"PowerPoint.Application"); },
@@ -199,20 +183,8 @@ TEST_F(PowerPointTest, OrderlyFailuresWriteTheirStatus) {
        {"application.Presentations", "presentations.Open", "application.Quit",
         "Release presentations", "Release application"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::RemoveStatusFile();
-    fake::FakePowerPoint ppt;
-    ppt.Register();
-    c.setup(ppt);
-    testsupport::CapturedStdout out;
-    EXPECT_EQ(ConvertPowerPoint(u"deck.ppt", u""), 1);
-    EXPECT_EQ(out.Text(), c.console);
-    EXPECT_EQ(Status(), c.status);
-    EXPECT_EQ(ppt.journal.events, c.events);
-    EXPECT_FALSE(IsComInitialized());
-    EXPECT_TRUE(ppt.AllReleased());
-  }
+  testsupport::ExpectOrderlyFailures<fake::FakePowerPoint>(
+      cases, [](fake::FakePowerPoint&) { return ConvertPowerPoint(u"deck.ppt", u""); });
 }
 
 using PowerPointDeathTest = PowerPointTest;

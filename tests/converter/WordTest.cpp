@@ -8,6 +8,7 @@
 
 #include "FakeOffice.h"
 #include "PagesnapLog.h"
+#include "RoadTest.h"
 #include "TestSupport.h"
 #include "converter/Converter.h"
 
@@ -17,28 +18,18 @@ namespace {
 using namespace automation;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
+using testsupport::HasStatus;
+using testsupport::Status;
 using Args = std::vector<std::string>;
 
-class WordTest : public ::testing::Test {
+class WordTest : public testsupport::RoadTest<fake::FakeWord> {
  protected:
-  void SetUp() override {
-    testsupport::RemoveStatusFile();
-    word_.Register();
-  }
-  void TearDown() override { testsupport::RemoveStatusFile(); }
-
   int Run(const std::u16string& folder) {
-    testsupport::CapturedStdout out;
-    const int result = ConvertWord(u"/docs/my letter.docx", folder);
-    console_ = out.Text();
-    return result;
+    return RunCaught([&] { return ConvertWord(u"/docs/my letter.docx", folder); });
   }
-  std::string Status() const { return testsupport::ReadFile(testsupport::StatusFile()); }
-  bool HasStatus() const { return fs::exists(testsupport::StatusFile()); }
 
-  fake::FakeWord word_;
+  fake::FakeWord& word_ = fake_;
   testsupport::PagesnapScript pagesnap_{"7"};
-  std::string console_;
 };
 
 TEST_F(WordTest, SavesThePdfRunsPagesnapOnItThenSucceeds) {
@@ -123,13 +114,7 @@ TEST_F(WordTest, PagesnapThatCannotStartIsNoFailure) {
 }
 
 TEST_F(WordTest, OrderlyFailuresWriteTheirStatus) {
-  struct Case {
-    const char* name;
-    std::function<void(fake::FakeWord&)> setup;
-    std::string console;
-    std::string status;
-    Events events;
-  };
+  using Case = testsupport::OrderlyFailure<fake::FakeWord>;
   const Case cases[] = {
       {"not registered",
        [](fake::FakeWord&) { UnregisterClass(u"Word.Application"); },
@@ -148,21 +133,11 @@ TEST_F(WordTest, OrderlyFailuresWriteTheirStatus) {
        {"application.Documents", "documents.Open", "application.Quit", "Release documents",
         "Release application"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::RemoveStatusFile();
-    fake::FakeWord word;
-    word.Register();
-    c.setup(word);
-    testsupport::CapturedStdout out;
-    EXPECT_EQ(ConvertWord(u"letter.doc", u"/out/"), 1);
-    EXPECT_EQ(out.Text(), c.console);
-    EXPECT_EQ(Status(), c.status);
-    EXPECT_EQ(word.journal.events, c.events);
+  testsupport::ExpectOrderlyFailures<fake::FakeWord>(cases, [this](fake::FakeWord&) {
+    const int result = ConvertWord(u"letter.doc", u"/out/");
     EXPECT_TRUE(pagesnap_.Runs().empty());
-    EXPECT_FALSE(IsComInitialized());
-    EXPECT_TRUE(word.AllReleased());
-  }
+    return result;
+  });
 }
 
 using WordDeathTest = WordTest;

@@ -27,39 +27,8 @@ using detail::IsNumber;
 using detail::kGet;
 using detail::kMethod;
 
-// One open presentation; Close (or Quit) drops the deck while objects may still refer to it.
-struct OpenDeck {
-  std::mutex mutex;
-  std::unique_ptr<ImpressDeck> deck;
-};
-using DeckRef = std::shared_ptr<OpenDeck>;
-
-// What one application object and its collections share.
-struct Session {
-  ConvertOptions options;
-  std::mutex mutex;
-  std::vector<std::weak_ptr<OpenDeck>> open;
-
-  void Add(const DeckRef& deck) {
-    std::lock_guard lock(mutex);
-    std::erase_if(open, [](const std::weak_ptr<OpenDeck>& w) { return w.expired(); });
-    open.push_back(deck);
-  }
-  void CloseAll() {
-    std::vector<std::weak_ptr<OpenDeck>> decks;
-    {
-      std::lock_guard lock(mutex);
-      decks.swap(open);
-    }
-    for (const auto& w : decks) {
-      if (DeckRef d = w.lock()) {
-        std::lock_guard lock(d->mutex);
-        d->deck.reset();
-      }
-    }
-  }
-};
-using SessionRef = std::shared_ptr<Session>;
+using DeckRef = detail::DocumentRef<ImpressDeck>;
+using SessionRef = detail::SessionRef<ImpressDeck>;
 
 class CustomLayout : public DispatchObject {
  public:
@@ -98,8 +67,8 @@ class Slide : public DispatchObject {
  private:
   std::optional<PageSize> Size() {
     std::lock_guard lock(deck_->mutex);
-    if (!deck_->deck) return std::nullopt;
-    return deck_->deck->PageSizeAt(number_);
+    if (!deck_->document) return std::nullopt;
+    return deck_->document->PageSizeAt(number_);
   }
 
   // Export(FileName, FilterName, ScaleWidth, ScaleHeight); the size defaults to the slide's.
@@ -124,13 +93,14 @@ class Slide : public DispatchObject {
     if (!file || file->empty()) return automation::E_INVALIDARG;
 
     std::lock_guard lock(deck_->mutex);
-    if (!deck_->deck) return automation::E_FAIL;
-    std::optional<PageSize> size = deck_->deck->PageSizeAt(number_);
+    if (!deck_->document) return automation::E_FAIL;
+    std::optional<PageSize> size = deck_->document->PageSizeAt(number_);
     if (!size) return automation::E_FAIL;
     const int w = width ? width->AsI4() : static_cast<int>(static_cast<float>(size->width));
     const int h = height ? height->AsI4() : static_cast<int>(static_cast<float>(size->height));
     if (w < 1 || h < 1) return automation::E_INVALIDARG;
-    return deck_->deck->ExportJpeg(number_, *file, w, h) ? automation::S_OK : automation::E_FAIL;
+    return deck_->document->ExportJpeg(number_, *file, w, h) ? automation::S_OK
+                                                             : automation::E_FAIL;
   }
 
   DeckRef deck_;
@@ -143,8 +113,8 @@ class Slides : public DispatchObject {
     AddMember(u"Count", [this](std::uint16_t flags, const DispParams&, Variant* result) {
       if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
       std::lock_guard lock(deck_->mutex);
-      if (!deck_->deck) return automation::E_FAIL;
-      if (result) *result = Variant::I4(deck_->deck->PageCount());
+      if (!deck_->document) return automation::E_FAIL;
+      if (result) *result = Variant::I4(deck_->document->PageCount());
       return automation::S_OK;
     });
     // Item(Index): a collection's item answers as a method and as a property alike.
@@ -156,8 +126,8 @@ class Slides : public DispatchObject {
       const int n = index->AsI4();
       {
         std::lock_guard lock(deck_->mutex);
-        if (!deck_->deck) return automation::E_FAIL;
-        if (n < 1 || n > deck_->deck->PageCount()) return automation::E_INVALIDARG;
+        if (!deck_->document) return automation::E_FAIL;
+        if (n < 1 || n > deck_->document->PageCount()) return automation::E_INVALIDARG;
       }
       if (result) *result = Variant::AttachDispatch(new Slide(deck_, n));
       return automation::S_OK;
@@ -168,28 +138,12 @@ class Slides : public DispatchObject {
   DeckRef deck_;
 };
 
-class Presentation : public DispatchObject {
+class Presentation : public detail::OnDocument<ImpressDeck> {
  public:
-  explicit Presentation(DeckRef deck) : deck_(std::move(deck)) {
-    AddMember(u"Slides", [this](std::uint16_t flags, const DispParams&, Variant* result) {
-      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
-      {
-        std::lock_guard lock(deck_->mutex);
-        if (!deck_->deck) return automation::E_FAIL;
-      }
-      if (result) *result = Variant::AttachDispatch(new Slides(deck_));
-      return automation::S_OK;
-    });
-    AddMember(u"Close", [this](std::uint16_t flags, const DispParams&, Variant*) {
-      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
-      std::lock_guard lock(deck_->mutex);
-      deck_->deck.reset();
-      return automation::S_OK;
-    });
+  explicit Presentation(DeckRef deck) : OnDocument(std::move(deck)) {
+    AddPart<Slides>(u"Slides");
+    AddClose();
   }
-
- private:
-  DeckRef deck_;
 };
 
 class Presentations : public DispatchObject {
@@ -198,19 +152,7 @@ class Presentations : public DispatchObject {
     // Open(FileName, ReadOnly, Untitled, WithWindow): the copy is always read-only and never
     // shown, so only the name matters.
     AddMember(u"Open", [this](std::uint16_t flags, const DispParams& p, Variant* result) {
-      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
-      const Variant* name = PositionalArg(p, 0);
-      if (!name) return automation::DISP_E_PARAMNOTFOUND;
-      if (name->Type() != automation::VT_BSTR) return automation::DISP_E_TYPEMISMATCH;
-      std::optional<std::string> path = detail::PathToUtf8(name->AsBstr());
-      if (!path) return automation::S_OK;  // no such file: no presentation
-      std::unique_ptr<ImpressDeck> opened = ImpressDeck::Open(*path, session_->options);
-      if (!opened || !result) return automation::S_OK;
-      auto deck = std::make_shared<OpenDeck>();
-      deck->deck = std::move(opened);
-      session_->Add(deck);
-      *result = Variant::AttachDispatch(new Presentation(deck));
-      return automation::S_OK;
+      return detail::OpenMember<Presentation>(*session_, flags, p, result);
     });
   }
 
@@ -218,29 +160,12 @@ class Presentations : public DispatchObject {
   SessionRef session_;
 };
 
-class Application : public DispatchObject {
+class Application : public detail::ApplicationBase<ImpressDeck, Presentations> {
  public:
-  explicit Application(const ConvertOptions& options) : session_(std::make_shared<Session>()) {
-    session_->options = options;
-    presentations_ = new Presentations(session_);
-    AddMember(u"Presentations", [this](std::uint16_t flags, const DispParams&, Variant* result) {
-      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
-      if (result) *result = Variant::Dispatch(presentations_);
-      return automation::S_OK;
-    });
-    AddMember(u"Quit", [this](std::uint16_t flags, const DispParams&, Variant*) {
-      if (!(flags & kMethod)) return automation::DISP_E_MEMBERNOTFOUND;
-      session_->CloseAll();
-      return automation::S_OK;
-    });
+  explicit Application(const ConvertOptions& options) : ApplicationBase(options) {
+    AddCollection(u"Presentations");
+    AddQuit();
   }
-  ~Application() override { presentations_->Release(); }
-  Application(const Application&) = delete;
-  Application& operator=(const Application&) = delete;
-
- private:
-  SessionRef session_;
-  Presentations* presentations_;
 };
 
 }  // namespace

@@ -30,7 +30,8 @@ bool IsExecutableFile(const fs::path& p) {
 }
 
 // soffice is LibreOffice's launcher script; oosplash beside it is the program the script ends
-// in. Starting it directly keeps any shell out of the way.
+// in, and it restarts the office when a fresh profile asks for that. Starting it directly keeps
+// any shell out of the way.
 std::string LauncherFor(const std::string& soffice) {
   std::error_code ec;
   fs::path real = fs::canonical(soffice, ec);
@@ -70,8 +71,8 @@ std::string CacheRoot(const ConvertOptions& options) {
   return {};
 }
 
-// Named as the presentation engine names it, so that all engines share one kept profile per
-// LibreOffice build.
+// A profile belongs to the LibreOffice build that made it; another build gets its own. All
+// engines share one kept profile per build.
 fs::path ProfileTemplate(const std::string& cacheRoot, const std::string& launcher) {
   std::error_code ec;
   const auto stamp = fs::last_write_time(launcher, ec).time_since_epoch().count();
@@ -87,8 +88,9 @@ bool CopyTree(const fs::path& from, const fs::path& to) {
   return !ec;
 }
 
-// Keeps the profile of a successful run without its settings file (recent documents and the
-// like). Published by rename, so a reader never sees half a template.
+// Keeps the profile of a successful run for the next ones, without its settings file, which
+// holds what this run did (recent documents and the like). Published by rename, so a reader
+// never sees half a template and concurrent savers do not clash.
 void SaveTemplate(const fs::path& profile, const fs::path& target) {
   std::error_code ec;
   if (!fs::is_directory(profile / "user", ec)) return;
@@ -102,6 +104,14 @@ void SaveTemplate(const fs::path& profile, const fs::path& target) {
     if (!ec) return;
   }
   fs::remove_all(staging, ec);
+}
+
+template <typename Bytes>
+bool ReadInto(const fs::path& path, Bytes& data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
 }
 
 }  // namespace
@@ -122,6 +132,14 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+fs::path TempDir::Folder(const std::string& name) const {
+  if (path_.empty()) return {};
+  std::error_code ec;
+  const fs::path folder = path_ / name;
+  if (!fs::create_directory(folder, ec)) return {};
+  return folder;
+}
+
 fs::path ExistingDocument(const std::string& document) {
   if (document.empty()) return {};
   std::error_code ec;
@@ -132,8 +150,8 @@ fs::path ExistingDocument(const std::string& document) {
 }
 
 bool RunConversion(const ConvertOptions& options, const std::string& target, const fs::path& outDir,
-                   const std::vector<fs::path>& inputs, const fs::path& scratch,
-                   std::string* error) {
+                   const std::vector<fs::path>& inputs, const fs::path& scratch, std::string* error,
+                   const std::string& failure, const std::function<bool()>& made) {
   const std::string soffice = options.soffice.empty() ? FindSoffice() : options.soffice;
   if (soffice.empty()) {
     SetError(error, "LibreOffice (soffice) not found");
@@ -172,21 +190,32 @@ bool RunConversion(const ConvertOptions& options, const std::string& target, con
     return false;
   }
   if (run.end != RunResult::End::Exited || run.code != 0) {
-    SetError(error, "LibreOffice failed");
+    SetError(error, failure);
     return false;
   }
+  if (made && !made()) return false;
   if (!templ.empty() && !fromTemplate) SaveTemplate(profile, templ);
   return true;
 }
 
-bool ReadWholeFile(const fs::path& path, std::string& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+fs::path FindOutput(const fs::path& folder, const std::string& extension) {
+  std::error_code ec;
+  fs::path found;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+    if (e.is_regular_file(ec) && e.path().extension() == extension) found = e.path();
+  }
+  return found;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& data) {
+bool ReadWholeFile(const fs::path& path, std::string& data) {
+  return ReadInto(path, data);
+}
+
+bool ReadWholeFile(const fs::path& path, std::vector<char>& data) {
+  return ReadInto(path, data);
+}
+
+bool WriteWholeFile(const std::string& path, std::string_view data) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
@@ -206,3 +235,27 @@ std::optional<std::string> PdfCreator(const std::string& pdf) {
 }
 
 }  // namespace office::detail
+
+namespace office {
+
+std::string FindSoffice() {
+  if (const char* pathVar = std::getenv("PATH")) {
+    std::string_view rest = pathVar;
+    while (true) {
+      const std::size_t colon = rest.find(':');
+      std::string_view dir = rest.substr(0, colon);
+      // An empty entry means the current folder; a program found there is not trusted.
+      if (!dir.empty() && dir.front() == '/') {
+        fs::path candidate = fs::path(dir) / "soffice";
+        if (detail::IsExecutableFile(candidate)) return candidate.string();
+      }
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  const fs::path fallback = "/usr/lib/libreoffice/program/soffice";
+  if (detail::IsExecutableFile(fallback)) return fallback.string();
+  return {};
+}
+
+}  // namespace office

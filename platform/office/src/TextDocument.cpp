@@ -1,7 +1,6 @@
 #include "office/TextDocument.h"
 
 #include <filesystem>
-#include <system_error>
 
 #include "Soffice.h"
 
@@ -27,9 +26,8 @@ std::unique_ptr<TextDocument> TextDocument::Open(const std::string& document,
   std::string pdf;
   {
     detail::TempDir temp;
-    std::error_code ec;
-    const fs::path outDir = temp.path() / "out";
-    if (temp.path().empty() || !fs::create_directory(outDir, ec)) {
+    const fs::path outDir = temp.Folder("out");
+    if (outDir.empty()) {
       SetError(error, "cannot create a temporary folder");
       return nullptr;
     }
@@ -38,10 +36,7 @@ std::unique_ptr<TextDocument> TextDocument::Open(const std::string& document,
                                error)) {
       return nullptr;
     }
-    fs::path pdfPath;
-    for (const fs::directory_entry& e : fs::directory_iterator(outDir, ec)) {
-      if (e.is_regular_file(ec) && e.path().extension() == ".pdf") pdfPath = e.path();
-    }
+    const fs::path pdfPath = detail::FindOutput(outDir, ".pdf");
     if (pdfPath.empty()) {
       SetError(error, "LibreOffice cannot open the document as a text");
       return nullptr;

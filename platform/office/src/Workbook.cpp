@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "FlatSheets.h"
 #include "Soffice.h"
@@ -43,9 +42,8 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& document, const Conv
   std::string xml;
   {
     detail::TempDir temp;
-    std::error_code ec;
-    const fs::path outDir = temp.path() / "out";
-    if (temp.path().empty() || !fs::create_directory(outDir, ec)) {
+    const fs::path outDir = temp.Folder("out");
+    if (outDir.empty()) {
       SetError(error, "cannot create a temporary folder");
       return nullptr;
     }
@@ -54,10 +52,7 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& document, const Conv
                                temp.path(), error)) {
       return nullptr;
     }
-    fs::path flatPath;
-    for (const fs::directory_entry& e : fs::directory_iterator(outDir, ec)) {
-      if (e.is_regular_file(ec) && e.path().extension() == ".fods") flatPath = e.path();
-    }
+    const fs::path flatPath = detail::FindOutput(outDir, ".fods");
     if (flatPath.empty() || !detail::ReadWholeFile(flatPath, xml)) {
       SetError(error, "LibreOffice cannot open the document as a spreadsheet");
       return nullptr;
@@ -93,11 +88,9 @@ bool Workbook::ExportSheetPdf(int n, const std::string& path, std::string* error
   const auto index = static_cast<std::size_t>(n - 1);
   if (!impl_->tried[index]) {
     detail::TempDir temp;
-    std::error_code ec;
-    const fs::path inDir = temp.path() / "in";
-    const fs::path outDir = temp.path() / "out";
-    if (temp.path().empty() || !fs::create_directory(inDir, ec) ||
-        !fs::create_directory(outDir, ec)) {
+    const fs::path inDir = temp.Folder("in");
+    const fs::path outDir = inDir.empty() ? fs::path() : temp.Folder("out");
+    if (outDir.empty()) {
       SetError(error, "cannot create a temporary folder");
       return false;
     }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "OfficeTestSupport.h"
+#include "ServerCalls.h"
 #include "office/Servers.h"
 
 namespace {
@@ -109,17 +110,6 @@ class PowerPointServer : public ::testing::Test {
     UnregisterClass(u"PowerPoint.Application");
   }
 
-  // Calls a member with its parameters in the member's own order.
-  static HRESULT Call(IDispatch* object, std::u16string_view name, std::uint16_t flags,
-                      std::vector<Variant> args, Variant* result = nullptr) {
-    DISPID id = DISPID_UNKNOWN;
-    const std::u16string_view names[] = {name};
-    HRESULT hr = object->GetIDsOfNames(names, LOCALE_USER_DEFAULT, std::span<DISPID>(&id, 1));
-    if (Failed(hr)) return hr;
-    std::reverse(args.begin(), args.end());
-    DispParams params{args, {}};
-    return object->Invoke(id, LOCALE_USER_DEFAULT, flags, params, result);
-  }
   // A member that returns an object; null (and a test failure) when it does not.
   static IDispatch* Get(IDispatch* object, std::u16string_view name, std::uint16_t flags,
                         std::vector<Variant> args = {}) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "OfficeTestSupport.h"
+#include "ServerCalls.h"
 #include "office/Servers.h"
 
 namespace {
@@ -49,17 +50,6 @@ std::vector<std::string> Images(const fs::path& folder) {
   std::vector<std::string> names = ListNames(folder);
   std::erase_if(names, [](const std::string& n) { return !n.ends_with(".jpg"); });
   return names;
-}
-
-HRESULT Call(IDispatch* object, std::u16string_view name, std::uint16_t flags,
-             std::vector<Variant> args, Variant* result = nullptr) {
-  DISPID id = DISPID_UNKNOWN;
-  const std::u16string_view names[] = {name};
-  HRESULT hr = object->GetIDsOfNames(names, LOCALE_USER_DEFAULT, std::span<DISPID>(&id, 1));
-  if (Failed(hr)) return hr;
-  std::reverse(args.begin(), args.end());
-  DispParams params{args, {}};
-  return object->Invoke(id, LOCALE_USER_DEFAULT, flags, params, result);
 }
 
 IDispatch* Get(IDispatch* object, std::u16string_view name, std::uint16_t flags,
