@@ -3,6 +3,9 @@
 // enlarged view of one page.
 
 #include <QObject>
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "ui/Controls.h"
@@ -16,6 +19,14 @@ class TFrameManager : public ui::Frame {
 
   // Clears the press and drag flags.
   void InitValue();
+  // Places a page of the slide strip on the cell under the main window's grid marker and sends
+  // the info message when due, then "add". x and y (the drop point) do not affect the place.
+  // A failed send raises; the page stays placed.
+  void AddItem(int x, int y, ui::Image* thumbnail);
+  // Closes the enlarged view without a message, showing the page it was opened on again; the
+  // caller tests and clears flg_shrink. From another thread the work is queued to the UI thread
+  // (not waited for, so a receive thread that the window is waiting for cannot deadlock it).
+  void ToSmallImage();
 
   // Handlers of the description.
   Q_INVOKABLE void pb_showClick(QObject* sender);
@@ -54,8 +65,19 @@ class TFrameManager : public ui::Frame {
   ui::Image* img_right;
   ui::Image* img_shadow_tmp;
 
-  // Slide-strip thumbnails from which pages were placed, in placement order (not owned).
-  std::vector<ui::Image*> list_img_show;
-  // The user's tap closed the enlarged view; the next "tosmall" only clears this.
-  bool flg_shrink = false;
+  // Slide-strip thumbnails from which pages were placed, in placement order (not owned; null
+  // once a thumbnail is destroyed).
+  std::vector<QPointer<ui::Image>> list_img_show;
+  // The user's tap closed the enlarged view; the next "tosmall" only clears this. Set on the UI
+  // thread, read and cleared by the receive thread.
+  std::atomic<bool> flg_shrink{false};
+
+ private:
+  // The release or leave of a placed page: a drag ends in a snap or a deletion (top beyond
+  // delete_top), a tap opens the enlarged view.
+  void EndPageGesture(ui::Image* page, float delete_top);
+  // "shrink" with the id, then the page the view was opened on shows again and the view closes.
+  void CloseEnlarged(std::int32_t id);
+  // The strip page id_down in img_mid, when the strip has it.
+  void ShowStripPage();
 };

@@ -3,7 +3,9 @@
 // typed boards, connect) and the Import PPT page.
 
 #include <QObject>
+#include <QString>
 
+#include "net/HttpClient.h"
 #include "rtl/CodePage.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
@@ -16,6 +18,19 @@ class TFrameSetting : public ui::Frame {
 
   // Shows the General page and leaves the title as it is.
   void InitView();
+  // Appends one board row to list_device: the name, "IP : " and the address, and the link icon
+  // (linked when `connected`).
+  void CreateListItem(const QString& name, const QString& ip, bool connected);
+  // Rebuilds list_img from ./out (created when missing): one 80 x 80 item per page image.
+  void AddItemIntoPdfScroll();
+  // Posts every page image of img_path to the board's file server in one multipart request,
+  // then shows "PPT upload finish" and sends "uploadfinish". Raises on a failed request.
+  void file_upload();
+
+  // Read-only view of the overlay's state beside the class.
+  bool ImportLoaded() const;  // converted pages are available to the Import PPT page
+  bool AddressTyped() const;  // a key went to edit_ip since the last close or connect
+  int UsedIndex() const;      // board-table index that a successful connect marks
 
   Q_INVOKABLE void layout_general_click(QObject* sender);
   Q_INVOKABLE void layout_list_click(QObject* sender);
@@ -66,6 +81,9 @@ class TFrameSetting : public ui::Frame {
   ui::ImageList* list_icon;
   ui::OpenDialog* openfile;
   ui::Timer* timer_findfile;
+
+  // The file server's client, kept for the frame's life for its cookies.
+  net::HttpClient http_sendfile;
 
   // Address of the board of the last successful connect: the host of the file-server requests.
   rtl::AnsiString ip_server;

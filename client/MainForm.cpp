@@ -1,14 +1,31 @@
 #include "MainForm.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <QPoint>
 #include <QPointF>
+#include <QPointer>
 #include <QRect>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
 #include <random>
+#include <string_view>
 #include <thread>
 
+#include "rtl/Files.h"
 #include "ui/Application.h"
+#include "ui/Binding.h"
 #include "ui/Description.h"
 #include "ui/Screen.h"
 #include "ui/Types.h"
@@ -26,14 +43,24 @@ rtl::AnsiString m_LocalIP;
 namespace {
 
 // The drag of a strip page onto the board grid; one window exists, so its state lives here.
-[[maybe_unused]] QPointF pt_down;
-[[maybe_unused]] float x_center = 0;
-[[maybe_unused]] float y_center = 0;
-[[maybe_unused]] ui::Image* img_temp = nullptr;
-[[maybe_unused]] ui::Image* img_add = nullptr;
-bool flg_down = false;
-[[maybe_unused]] int count_move = 0;
-[[maybe_unused]] float y_bef = 0;
+QPoint pt_down;      // the cursor in screen pixels when the drag started
+float x_center = 0;  // half the dragged thumbnail's size: the pointer holds the
+float y_center = 0;  // ghost at its centre
+// Guarded: the strip's rebuilds and clears destroy thumbnails, a drag must not touch them then.
+QPointer<ui::Image> img_temp;  // the ghost of the current drag
+QPointer<ui::Image> img_add;   // the thumbnail being dragged or placed
+bool flg_down = false;         // a thumbnail press is armed
+int count_move = 0;            // moves over thumbnails since the last press on one
+int y_bef = 0;                 // the pointer's y over the overlay at its last move
+
+// Drops release over the overlay at y <= 440; below that lies the bottom bar, which cancels.
+constexpr float kDropLimitY = 440.0f;
+constexpr int kDropLimitYBef = 441;
+// The drag starts when the pressed pointer reaches the thumbnail's top band.
+constexpr float kDragBand = 10.0f;
+// A click places the page in column 3, row 0.
+constexpr int kClickCellX = 417;
+constexpr int kClickCellY = 35;
 
 constexpr char kImeiFile[] = "imei";
 constexpr int kDeviceIdLength = 8;
@@ -60,7 +87,141 @@ bool ReadTextLine(char* buf, int size, std::FILE* f) {
   return n > 0;
 }
 
+// Board messages: msgId per kind, msgType always 2.
+enum MessageKind : std::int32_t {
+  kImageMessage = 1,
+  kStormMessage = 2,
+  kCommandMessage = 3,
+  kInfoMessage = 4
+};
+constexpr std::int32_t kMessageType = 2;
+
+void SendBoardMessage(TcpThread& tcp_thread, MessageKind kind, rtl::JsonObject msg) {
+  rtl::JsonObject message;
+  message.AddPair(u"msgId", kind).AddPair(u"msgType", kMessageType).AddPair(u"msg", std::move(msg));
+  tcp_thread.tcp_send(std::move(message));
+}
+
+// A design position in 1/10000 of the design extent: double precision, division first,
+// truncated toward zero. Positions far outside the design surface, whose units a 32-bit field
+// cannot hold, are clamped instead of overflowing.
+std::int32_t ToBoardUnits(std::int32_t position, double extent) {
+  const double units = static_cast<double>(position) / extent * 10000.0;
+  if (units >= 2147483647.0) return 2147483647;
+  if (units <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<std::int32_t>(units);
+}
+
+constexpr double kDesignWidth = 960.0;
+constexpr double kDesignHeight = 540.0;
+
+// Discovery beacon: the keyword, one unread byte, the UTF-8 text, a 10-byte trailer.
+constexpr std::string_view kBeaconKeyword = "vellumark";
+constexpr std::size_t kBeaconMinLength = 11;
+constexpr std::size_t kBeaconTextStart = 10;
+constexpr std::size_t kBeaconTrailerLength = 10;
+
+// Slide strip: thumbnails of 80 x 45 every 90 units.
+constexpr int kThumbPitch = 90;
+constexpr float kThumbWidth = 80;
+constexpr float kThumbHeight = 45;
+
+std::u16string_view FileNameOf(std::u16string_view path) {
+  const auto slash = path.rfind(u'/');
+  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Case-sensitive and without a dot: "scanpng" is a page, "A.PNG" is not.
+bool IsPageImage(std::u16string_view name) {
+  return name.ends_with(u"png") || name.ends_with(u"jpg") || name.ends_with(u"jpeg");
+}
+
+QString ToQString(const rtl::AnsiString& ansi) {
+  return QString::fromStdU16String(rtl::AnsiToUnicode(ansi));
+}
+
+// Board frame: 4 unread bytes, the payload length in bytes 4 (low) and 5, then the payload.
+constexpr std::size_t kFrameHeaderSize = 6;
+
+// Runs fn on the UI thread for the receive thread and waits for it; an exception of fn is
+// raised again here. The stop sequence waits for the receive thread on the UI thread, so the
+// wait is given up once `running` is off while fn has not begun: fn is then never run and the
+// result is false.
+bool RunOnUiWhileRunning(const std::atomic<bool>& running, std::function<void()> fn) {
+  if (ui::IsUiThread()) {
+    fn();
+    return true;
+  }
+  struct State {
+    std::mutex m;
+    std::condition_variable cv;
+    enum { Pending, Running, Done, Cancelled } phase = Pending;
+    std::exception_ptr error;
+  };
+  auto state = std::make_shared<State>();
+  ui::PostToUiThread([state, fn = std::move(fn)] {
+    {
+      std::lock_guard lock(state->m);
+      if (state->phase == State::Cancelled) return;
+      state->phase = State::Running;
+    }
+    std::exception_ptr error;
+    try {
+      fn();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard lock(state->m);
+    state->error = error;
+    state->phase = State::Done;
+    state->cv.notify_all();
+  });
+  std::unique_lock lock(state->m);
+  while (state->phase != State::Done) {
+    state->cv.wait_for(lock, std::chrono::milliseconds(5));
+    if (state->phase == State::Pending && !running) {
+      state->phase = State::Cancelled;
+      return false;
+    }
+  }
+  if (state->error) std::rethrow_exception(state->error);
+  return true;
+}
+
+// The board clears take every child of the board view's background from the third on (the
+// delete strip, then the placed pages); detached, not destroyed: the frame still owns them.
+void DetachPlacedPages(ui::Control& background) {
+  for (int n = background.ChildrenCount() - 2; n > 0; --n) background.Child(2)->SetParent(nullptr);
+}
+
 }  // namespace
+
+void GetPcInfo() {
+  // No socket start-up call is needed here, so the lookup begins with the host name.
+  char name[128];
+  if (::gethostname(name, sizeof name) != 0) {
+    rtl::WriteLn("receive failed");
+    return;
+  }
+  name[sizeof name - 1] = '\0';
+  m_PCname = name;
+
+  hostent entry{};
+  hostent* result = nullptr;
+  int lookup_error = 0;
+  std::vector<char> buffer(1024);
+  int rc = 0;
+  while ((rc = ::gethostbyname_r(name, &entry, buffer.data(), buffer.size(), &result,
+                                 &lookup_error)) == ERANGE)
+    buffer.resize(buffer.size() * 2);
+  m_LocalIP.clear();
+  if (rc == 0 && result && result->h_addrtype == AF_INET && result->h_addr_list[0]) {
+    in_addr address{};
+    std::memcpy(&address, result->h_addr_list[0], sizeof address);
+    char text[INET_ADDRSTRLEN];
+    if (::inet_ntop(AF_INET, &address, text, sizeof text)) m_LocalIP = text;
+  }
+}
 
 TFormMain::TFormMain(QObject* owner) : ui::Form(owner) {
   FormMain = this;
@@ -124,10 +285,13 @@ void TFormMain::Construct() {
   tcp = Find<TcpClientComponent>(QStringLiteral("tcp"));
   thread_receive = Find<ThreadRunComponent>(QStringLiteral("thread_receive"));
 
-  count_server = 0;
+  {
+    std::lock_guard lock(server_mutex);  // the listener runs already
+    count_server = 0;
+    server_list = {};
+  }
   device_id.clear();
   img_path.clear();
-  server_list = {};
   bitmap_list.clear();
   flg_run = true;
 
@@ -150,6 +314,7 @@ TFormMain::~TFormMain() {
   // The threads call into this window: end them before its parts go.
   flg_run = false;
   thread_receive->Stop();
+  tcp->Disconnect();  // cuts short a frame read of the receive loop
   thread_receive->WaitFor();
   udp->SetActive(false);
   tcp_thread->Terminate();
@@ -270,15 +435,47 @@ void TFormMain::thread_receiveRun(QObject*) {
   do {
     try {
       if (!tcp->Connected()) {
-        std::this_thread::sleep_for(10ms);
+        // Waiting for the supervisor to connect: a short pause keeps the wait from spinning.
+        std::this_thread::sleep_for(5ms);
         continue;
       }
-      // Connected: nothing is read yet, so the loop only idles here.
-      std::this_thread::sleep_for(10ms);
+      const std::vector<std::uint8_t> header = tcp->ReadBytes(kFrameHeaderSize);
+      // A signed 16-bit length on the wire. A negative one can only be a payload of 32768 bytes
+      // or more, so the 16 bits are taken unsigned: the frame is read whole and the stream
+      // stays in step.
+      const std::size_t length =
+          static_cast<std::size_t>(header[4]) | static_cast<std::size_t>(header[5]) << 8;
+      const std::vector<std::uint8_t> payload = tcp->ReadBytes(length);
+      const rtl::UnicodeString text = rtl::AsciiToUnicode(payload);
+      if (text.find(u"tosmall") != rtl::UnicodeString::npos) {
+        RunOnUiWhileRunning(flg_run, [this] {
+          if (FrameManager->flg_shrink)
+            FrameManager->flg_shrink = false;  // the user's own tap closed it already
+          else
+            FrameManager->ToSmallImage();
+        });
+      } else if (text.find(u"1_reset") != rtl::UnicodeString::npos) {
+        timer_clearTimer(thread_receive);
+      }
     } catch (...) {
-      // Errors of one turn are dropped; the loop goes on.
+      // A read time-out, a lost connection or a failed "clear": dropped; the loop goes on.
     }
   } while (flg_run);
+}
+
+void TFormMain::ClearValue() {
+  count_image = 0;
+  FrameStorm->count_idea = 0;
+  FrameManager->pb_show->Hide();
+  // The lists and the drag name the thumbnails: they forget them before the thumbnails go.
+  bitmap_list.clear();
+  FrameManager->list_img_show.clear();
+  img_add = nullptr;
+  scroll_view->Content()->DeleteChildren();
+  FrameStorm->scroll_timeline->Content()->DeleteChildren();
+  edit_from->SetText(QString());
+  memo_txt->SetText(QString());
+  DetachPlacedPages(*FrameManager->img_bg);
 }
 
 void TFormMain::clear_manager(QObject*) {
@@ -287,15 +484,335 @@ void TFormMain::clear_manager(QObject*) {
 }
 
 void TFormMain::timer_clearTimer(QObject*) {
-  timer_clear->SetEnabled(false);
+  // Also called by the receive loop: the view work is done on the UI thread, the "clear" goes
+  // out from the caller's thread.
+  const bool cleared = RunOnUiWhileRunning(flg_run, [this] {
+    timer_clear->SetEnabled(false);
+    FrameManager->pb_show->Hide();
+    DetachPlacedPages(*FrameManager->img_bg);
+    for (ui::Control* thumb : scroll_view->Content()->Children()) thumb->SetEnabled(true);
+    Repaint();
+    img_clear->SetEnabled(true);
+  });
+  if (cleared) CreateCommandMessage(u"clear");
+}
+
+void TFormMain::DeleteAllImage() {
+  FrameManager->pb_show->Hide();
+  DetachPlacedPages(*FrameManager->img_bg);
+  Repaint();
   img_clear->SetEnabled(true);
 }
 
-void TFormMain::timer_find_on(QObject*) {}
-void TFormMain::udpUDPRead(QObject*, const QByteArray&, const QString&, int) {}
-void TFormMain::paintbox_moveMouseMove(QObject*, ui::ShiftState, float, float) {}
-void TFormMain::paintbox_moveMouseUp(QObject*, ui::MouseButton, ui::ShiftState, float, float) {}
-void TFormMain::paintbox_moveMouseLeave(QObject*) {}
-void TFormMain::memo_txt_onchange(QObject*) {}
-void TFormMain::edit_from_keydown(QObject*, quint16&, QChar&, ui::ShiftState) {}
-void TFormMain::img_send_click(QObject*) {}
+bool TFormMain::AddServer(const ServerInfo& entry) {
+  std::lock_guard lock(server_mutex);
+  if (count_server >= kServerListSize) return false;
+  server_list[static_cast<std::size_t>(count_server++)] = entry;
+  return true;
+}
+
+std::vector<ServerInfo> TFormMain::KnownServers() const {
+  std::lock_guard lock(server_mutex);
+  return {server_list.begin(), server_list.begin() + count_server};
+}
+
+// ---------------------------------------------------------------- board messages
+
+void TFormMain::CreateMessageImage(const rtl::AnsiString& action, std::int32_t x, std::int32_t y,
+                                   std::int32_t scale, std::int32_t src, std::int32_t id) {
+  rtl::JsonObject msg;
+  msg.AddPair(u"action", rtl::AnsiToUnicode(action));
+  msg.AddPair(u"x", ToBoardUnits(x, kDesignWidth));
+  msg.AddPair(u"y", ToBoardUnits(y, kDesignHeight));
+  msg.AddPair(u"scale", scale).AddPair(u"src", src).AddPair(u"id", id);
+  SendBoardMessage(*tcp_thread, kImageMessage, std::move(msg));
+}
+
+void TFormMain::CreateStormMessage(const rtl::UnicodeString& action, const rtl::UnicodeString& user,
+                                   const rtl::UnicodeString& time, const rtl::UnicodeString& text,
+                                   std::int32_t id) {
+  rtl::JsonObject msg;
+  msg.AddPair(u"action", action).AddPair(u"user", user).AddPair(u"time", time);
+  msg.AddPair(u"text", text).AddPair(u"id", id);
+  SendBoardMessage(*tcp_thread, kStormMessage, std::move(msg));
+}
+
+void TFormMain::CreateCommandMessage(const rtl::UnicodeString& command) {
+  rtl::JsonObject msg;
+  msg.AddPair(u"command", command).AddPair(u"id", rtl::AnsiToUnicode(device_id));
+  SendBoardMessage(*tcp_thread, kCommandMessage, std::move(msg));
+}
+
+void TFormMain::SendInfo() {
+  rtl::JsonObject msg;
+  msg.AddPair(u"name", rtl::AnsiToUnicode(m_PCname)).AddPair(u"ip", rtl::AnsiToUnicode(m_LocalIP));
+  SendBoardMessage(*tcp_thread, kInfoMessage, std::move(msg));
+}
+
+// ---------------------------------------------------------------- discovery and auto-connect
+
+// On the UDP listener thread, one datagram per call: it only parses and appends, under the
+// table's lock.
+void TFormMain::udpUDPRead(QObject*, const QByteArray& data, const QString& peerIp, int) {
+  const std::string_view bytes(data.constData(), static_cast<std::size_t>(data.size()));
+  if (bytes.size() < kBeaconMinLength || !bytes.starts_with(kBeaconKeyword)) return;
+  rtl::WriteLn("receive udp");
+
+  std::string_view text;
+  if (bytes.size() > kBeaconTextStart + kBeaconTrailerLength)
+    text = bytes.substr(kBeaconTextStart, bytes.size() - kBeaconTextStart - kBeaconTrailerLength);
+  text = text.substr(0, text.find('\0'));
+  const auto semicolon = text.find(';');
+  const std::string_view name =
+      semicolon == std::string_view::npos ? std::string_view() : text.substr(0, semicolon);
+
+  ServerInfo entry;
+  entry.ip = peerIp.toStdString();
+  entry.name = rtl::UnicodeToAnsi(rtl::Utf8ToUnicode(name));
+
+  std::lock_guard lock(server_mutex);
+  for (std::int32_t i = 0; i < count_server; ++i)
+    if (server_list[static_cast<std::size_t>(i)].ip == entry.ip) return;  // known: unchanged
+  if (count_server >= kServerListSize) return;  // the table is full: further boards are ignored
+  server_list[static_cast<std::size_t>(count_server++)] = std::move(entry);
+}
+
+void TFormMain::timer_find_on(QObject*) {
+  ServerInfo first;
+  {
+    std::lock_guard lock(server_mutex);
+    if (count_server == 0) return;
+    first = server_list[0];
+  }
+  // One attempt in the life of the process, whatever its outcome.
+  timer_find->SetEnabled(false);
+  if (!tcp_thread->tcp_connect(first.ip)) return;
+  txt_name->SetText(ToQString(first.name));
+  txt_ip->SetText(ToQString(first.ip));
+  FrameSetting->ip_server = first.ip;
+  ReLoadView();
+  std::lock_guard lock(server_mutex);
+  server_list[0].flg_connect = true;
+}
+
+void TFormMain::ReLoadView() {
+  img_connect_info->Show();
+  FrameSetting->layout_exp->SetEnabled(true);
+  FrameSetting->layout_exp->SetHitTest(true);
+  img_clear->SetEnabled(true);
+  GetPcInfo();
+  CreateCommandMessage(u"reload");
+  SetLayoutValue();
+  img_sw_con->SetEnabled(true);
+}
+
+// ---------------------------------------------------------------- slide strip
+
+void TFormMain::SetLayoutValue() {
+  // The lists and the drag name the thumbnails: they forget them before the thumbnails go, so
+  // nothing names a destroyed one even when the listing below fails.
+  bitmap_list.clear();
+  FrameManager->list_img_show.clear();
+  img_add = nullptr;
+  scroll_view->Content()->DeleteChildren();
+
+  rtl::WriteLn(img_path);
+  const std::vector<std::u16string> files = rtl::ListFiles(rtl::AnsiToUnicode(img_path));
+
+  const auto on_down = ui::BindHandler<QObject*, ui::MouseButton, ui::ShiftState, float, float>(
+      this, QStringLiteral("mouse_down_img_view"));
+  const auto on_move = ui::BindHandler<QObject*, ui::ShiftState, float, float>(
+      this, QStringLiteral("mouse_move_img_view"));
+  const auto on_up = ui::BindHandler<QObject*, ui::MouseButton, ui::ShiftState, float, float>(
+      this, QStringLiteral("mouse_up_img_view"));
+
+  std::vector<std::size_t> pages;  // listing indices of the page images
+  for (std::size_t i = 0; i < files.size(); ++i)
+    if (IsPageImage(FileNameOf(files[i]))) pages.push_back(i);  // a skipped entry keeps its place
+
+  // The pictures are decoded a few ahead on worker threads and taken in listing order; the
+  // first that fails ends the rebuild, and what was decoded ahead of it is dropped.
+  const std::size_t ahead_limit = std::max(2u, std::thread::hardware_concurrency());
+  std::deque<std::future<QImage>> ahead;
+  std::size_t queued = 0;
+  for (std::size_t n = 0; n < pages.size(); ++n) {
+    while (ahead.size() < ahead_limit && queued < pages.size()) {
+      ahead.push_back(
+          std::async(std::launch::async, [file = QString::fromStdU16String(files[pages[queued]])] {
+            return ui::LoadPicture(file);
+          }));
+      ++queued;
+    }
+    const QImage picture = ahead.front().get();
+    ahead.pop_front();
+
+    auto* thumb = new ui::Image(this);
+    thumb->SetX(static_cast<float>(kThumbPitch * static_cast<double>(pages[n])));
+    thumb->SetWidth(kThumbWidth);
+    thumb->SetHeight(kThumbHeight);
+    thumb->OnMouseDown = on_down;
+    thumb->OnMouseMove = on_move;
+    thumb->OnMouseUp = on_up;
+    thumb->SetBitmap(picture);
+    thumb->SetTag(static_cast<long long>(n) + 1);
+    bitmap_list.push_back(&thumb->Bitmap());
+    scroll_view->AddObject(thumb);
+  }
+}
+
+// ---------------------------------------------------------------- drag to the board grid
+
+namespace {
+
+// The marker goes to the cell under the ghost's top-left corner (not the nearest one); the row
+// boundaries lie at multiples of 76.2 of the ghost's y. Kept within the grid on every side.
+void SnapShadeGrid(ui::Image* marker, const ui::Image* ghost) {
+  const int gx = static_cast<int>(ghost->X());
+  const int gy = static_cast<int>(ghost->Y());
+  int row = static_cast<int>(gy / 76.2);
+  if (row >= 5) row = 4;
+  if (row < 0) row = 0;
+  int cell_x = gx > 909 ? 807 : gx - gx % 130 + 27;
+  if (cell_x < 27) cell_x = 27;
+  marker->SetPosition(static_cast<float>(cell_x), static_cast<float>(35 + 75 * row));
+}
+
+}  // namespace
+
+void TFormMain::mouse_down_img_view(QObject*, ui::MouseButton, ui::ShiftState, float, float) {
+  count_move = 0;
+  flg_down = true;
+}
+
+void TFormMain::mouse_move_img_view(QObject* sender, ui::ShiftState, float, float y) {
+  ++count_move;
+  if (y > kDragBand || !flg_down) return;
+  auto* thumb = qobject_cast<ui::Image*>(sender);
+  if (!thumb) return;
+  if (img_temp) {  // a drag already under way gives way to this one
+    img_temp->SetParent(nullptr);
+    img_temp->deleteLater();
+    img_temp = nullptr;
+  }
+
+  img_add = thumb;
+  paintbox_shade->Show();
+  paintbox_shade->BringToFront();
+  const int w = static_cast<int>(thumb->Width());
+  const int h = static_cast<int>(thumb->Height());
+  img_temp = new ui::Image(this);
+  img_temp->SetBitmap(thumb->Bitmap());
+  img_temp->SetSize(static_cast<float>(w), static_cast<float>(h));
+  img_temp->SetOpacity(0.5f);
+  pt_down = ui::CursorPos();
+  x_center = static_cast<float>(w / 2);
+  y_center = static_cast<float>(h / 2);
+  img_temp->SetPosition(static_cast<float>(pt_down.x()) / scale_dpi_x - x_center,
+                        static_cast<float>(pt_down.y()) / scale_dpi_y - y_center + height_un);
+  SnapShadeGrid(img_shade_grid, img_temp);
+  img_temp->SetParent(paintbox_shade);
+  // From here the overlay's mouse surface takes the moves, the release and the leave.
+  paintbox_move->BringToFront();
+}
+
+void TFormMain::mouse_up_img_view(QObject* sender, ui::MouseButton, ui::ShiftState, float, float) {
+  auto* thumb = qobject_cast<ui::Image*>(sender);
+  if (count_move <= 1 && thumb) {
+    img_add = thumb;
+    img_shade_grid->SetPosition(kClickCellX, kClickCellY);
+    // The page is on the board view once AddItem has placed it, even when its send fails:
+    // the thumbnail is disabled either way, so a page is placed only once.
+    try {
+      FrameManager->AddItem(kClickCellX, kClickCellY, thumb);
+    } catch (...) {
+      thumb->SetEnabled(false);
+      flg_down = false;
+      throw;
+    }
+    thumb->SetEnabled(false);
+  }
+  flg_down = false;
+}
+
+void TFormMain::paintbox_moveMouseMove(QObject*, ui::ShiftState, float x, float y) {
+  y_bef = static_cast<int>(y);
+  if (!img_temp) return;
+  img_temp->SetPosition(x - x_center, y - y_center);
+  SnapShadeGrid(img_shade_grid, img_temp);
+  Repaint();
+}
+
+void TFormMain::EndDrag(bool drop) {
+  if (!flg_down) return;
+  // The overlay and the ghost go however the drop ends, a failed send included: a drag left
+  // up would drop the same page again at the next release.
+  struct Finish {
+    TFormMain* form;
+    ~Finish() {
+      form->paintbox_shade->Hide();
+      if (img_temp) {
+        img_temp->SetParent(nullptr);
+        img_temp->deleteLater();
+        img_temp = nullptr;
+      }
+      flg_down = false;
+    }
+  } finish{this};
+  // A strip rebuilt during the drag took the thumbnail (img_add is null then): nothing drops.
+  if (!drop || !img_add || !img_temp) return;
+  ui::Image* thumb = img_add;
+  try {
+    FrameManager->AddItem(static_cast<int>(img_temp->X()), static_cast<int>(img_temp->Y()), thumb);
+  } catch (...) {
+    thumb->SetEnabled(false);
+    throw;
+  }
+  thumb->SetEnabled(false);
+}
+
+void TFormMain::paintbox_moveMouseUp(QObject*, ui::MouseButton, ui::ShiftState, float, float y) {
+  EndDrag(y <= kDropLimitY);
+}
+
+void TFormMain::paintbox_moveMouseLeave(QObject*) {
+  EndDrag(y_bef < kDropLimitYBef);
+}
+
+// ---------------------------------------------------------------- idea entry
+
+void TFormMain::memo_txt_onchange(QObject*) {
+  // An idea is one line: Enter only moves on to the name box. Every line break goes, and only
+  // the breaks, so an Enter typed inside the text loses none of its characters.
+  const QString text = memo_txt->GetText();
+  if (text.contains(QLatin1String("\r\n"))) {
+    QString line = text;
+    line.remove(QLatin1String("\r\n"));
+    memo_txt->SelectAll();
+    memo_txt->DeleteSelection();
+    memo_txt->SetText(line);
+  }
+  edit_from->SetFocus();
+  edit_from->ResetSelection();
+}
+
+void TFormMain::edit_from_keydown(QObject*, quint16& key, QChar&, ui::ShiftState) {
+  if (key == ui::vk::Return) SendStorm();  // whatever the modifiers; the key goes on
+}
+
+void TFormMain::img_send_click(QObject*) {
+  SendStorm();
+}
+
+void TFormMain::SendStorm() {
+  if (memo_txt->GetText().isEmpty()) {
+    ui::ShowMessage(QStringLiteral("Please enter an idea"));
+  } else {
+    const std::tm now = LocalTimeNow();
+    const QString time = QString::asprintf("%02d:%02d", now.tm_hour, now.tm_min);
+    FrameStorm->AddItem(edit_from->GetText().toStdU16String(), time.toStdU16String(),
+                        memo_txt->GetText().toStdU16String());
+    memo_txt->SelectAll();
+    memo_txt->DeleteSelection();
+  }
+  memo_txt->SetFocus();
+}

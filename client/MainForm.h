@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "FrameManager.h"
@@ -52,6 +53,42 @@ class TFormMain : public ui::Form {
   // the window closed (which ends the event loop).
   void StopProgram();
 
+  // Board messages, sent through tcp_thread on the caller's thread. A failed send raises out of
+  // the builder into its caller. Positions are in design units, -1 for none; they go out in
+  // 1/10000 of the design width and height, truncated toward zero.
+  void CreateMessageImage(const rtl::AnsiString& action, std::int32_t x, std::int32_t y,
+                          std::int32_t scale, std::int32_t src, std::int32_t id);
+  void CreateStormMessage(const rtl::UnicodeString& action, const rtl::UnicodeString& user,
+                          const rtl::UnicodeString& time, const rtl::UnicodeString& text,
+                          std::int32_t id);
+  // "id" is device_id, always as a string.
+  void CreateCommandMessage(const rtl::UnicodeString& command);
+  // The PC's host name and address as GetPcInfo last left them.
+  void SendInfo();
+
+  // After a successful connect: badge shown, Import PPT page and clear button enabled, host
+  // info refreshed, "reload" sent, strip rebuilt, mode switch enabled. Raises on a failed send
+  // or strip rebuild; the steps after it do not run.
+  void ReLoadView();
+  // Rebuilds the slide strip from img_path: one thumbnail per png/jpg/jpeg file in listing
+  // order. Raises when the folder is missing or a file does not decode; the thumbnails made
+  // before stay.
+  void SetLayoutValue();
+
+  // The full reset before a connect from the settings overlay: placed-page serial and idea
+  // counter 0, enlarged view hidden, strip thumbnails and idea cards destroyed, idea boxes
+  // emptied, placed pages detached from the board. Sends nothing.
+  void ClearValue();
+  // The start of an import: placed pages detached, enlarged view hidden, repaint, clear button
+  // enabled. Sends nothing.
+  void DeleteAllImage();
+
+  // The board table. Entries are filled in order and never removed; a board beyond the 20th is
+  // not taken (false).
+  bool AddServer(const ServerInfo& entry);
+  // A copy of the used entries.
+  std::vector<ServerInfo> KnownServers() const;
+
   // Handlers of the description.
   Q_INVOKABLE void FormActivate(QObject* sender);
   Q_INVOKABLE void FormKeyDown(QObject* sender, quint16& key, QChar& keyChar, ui::ShiftState shift);
@@ -72,16 +109,32 @@ class TFormMain : public ui::Form {
   Q_INVOKABLE void edit_from_keydown(QObject* sender, quint16& key, QChar& keyChar,
                                      ui::ShiftState shift);
   Q_INVOKABLE void img_send_click(QObject* sender);
+  // Posts the idea box's text as an idea signed with the name box and the time of day (or
+  // updates the card being edited), then empties the idea box; an empty idea box only shows
+  // "Please enter an idea". The focus goes back to the idea box unless a send fails.
+  void SendStorm();
+  // Handlers of the strip thumbnails, bound when the strip is built.
+  Q_INVOKABLE void mouse_down_img_view(QObject* sender, ui::MouseButton button,
+                                       ui::ShiftState shift, float x, float y);
+  Q_INVOKABLE void mouse_move_img_view(QObject* sender, ui::ShiftState shift, float x, float y);
+  Q_INVOKABLE void mouse_up_img_view(QObject* sender, ui::MouseButton button, ui::ShiftState shift,
+                                     float x, float y);
+  // Ends a drag from the strip: drops the page on the marker's cell (drop) or cancels; the
+  // overlay hides and the ghost goes either way. Does nothing unless a press is armed.
+  void EndDrag(bool drop);
 
   // Own fields.
   std::int32_t screen_width = 0;
   std::int32_t screen_height = 0;
   std::int32_t count_image = 0;
-  std::int32_t count_server = 0;
+  std::int32_t count_server = 0;  // guarded by server_mutex
   rtl::AnsiString device_id;
   std::atomic<bool> flg_run{false};  // read by the receive thread at every turn
   rtl::AnsiString img_path;
+  // Appended to by the UDP listener thread (discovery) and the UI thread (typed boards), read by
+  // the UI thread: every access holds server_mutex.
   std::array<ServerInfo, kServerListSize> server_list;
+  mutable std::mutex server_mutex;
   std::vector<const QImage*> bitmap_list;  // the strip thumbnails' pictures, not owned
 
   // Components.
@@ -137,6 +190,10 @@ extern float scale_dpi_x;
 extern float scale_dpi_y;
 extern float height_un;
 
-// The PC's host name and first IPv4 address.
+// The PC's host name and first IPv4 address, from the last successful lookup; UI thread only.
 extern rtl::AnsiString m_PCname;
 extern rtl::AnsiString m_LocalIP;
+
+// Refreshes m_PCname and m_LocalIP. A failed host-name read prints "receive failed" and keeps
+// both; a name without an IPv4 address leaves m_LocalIP empty.
+void GetPcInfo();

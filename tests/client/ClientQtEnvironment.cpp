@@ -1,11 +1,16 @@
 #include "ClientQtEnvironment.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace clienttest {
 
@@ -31,6 +36,11 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new QtEnviron
 }  // namespace
 
 void WindowTest::SetUp() {
+  // Every window binds UDP 3395. CTest's resource lock serialises the tests of one run; this lock
+  // also keeps runs in other build folders on the same machine from taking the port meanwhile.
+  port_lock_ = ::open("/tmp/vellumark-udp3395.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(port_lock_, 0);
+  ASSERT_EQ(::flock(port_lock_, LOCK_EX), 0);
   previous_ = std::filesystem::current_path();
   std::string pattern = (std::filesystem::temp_directory_path() / "vm-window-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -45,6 +55,8 @@ void WindowTest::TearDown() {
   std::filesystem::current_path(previous_);
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
+  if (port_lock_ >= 0) ::close(port_lock_);  // releases the lock
+  port_lock_ = -1;
 }
 
 std::unique_ptr<TFormMain> WindowTest::MakeWindow(QSize screen, double dpi) {
@@ -70,6 +82,63 @@ std::string WindowTest::ReadFile(const std::filesystem::path& path) {
 
 void WindowTest::WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool WindowTest::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > limit.count()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void WindowTest::Pump(std::chrono::milliseconds span) {
+  PumpUntil([] { return false; }, span);
+}
+
+StdoutCapture::StdoutCapture() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vm-stdout-XXXXXX").string();
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return;
+  file_ = pattern;
+  std::fflush(stdout);
+  saved_ = dup(STDOUT_FILENO);
+  dup2(fd, STDOUT_FILENO);
+  close(fd);
+}
+
+StdoutCapture::~StdoutCapture() {
+  std::fflush(stdout);
+  if (saved_ >= 0) {
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  std::error_code ignored;
+  if (!file_.empty()) std::filesystem::remove(file_, ignored);
+}
+
+std::string StdoutCapture::Text() const {
+  std::fflush(stdout);
+  std::ifstream in(file_, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+int StdoutCapture::Lines(const std::string& line) const {
+  std::istringstream in(Text());
+  int n = 0;
+  for (std::string l; std::getline(in, l);) n += l == line;
+  return n;
+}
+
+void ResetConnectState() {
+  ip_connect.Set("");
+  flg_cnt = false;
+  flg_recnt = false;
 }
 
 }  // namespace clienttest

@@ -6,7 +6,9 @@
 
 #include <QPointF>
 #include <QString>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,12 +30,38 @@ class WindowTest : public ::testing::Test {
   static void Click(TFormMain& form, ui::Control* control);
   static std::string ReadFile(const std::filesystem::path& path);
   static void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+  // Runs the UI event loop until `done` holds or `limit` has passed; true when it holds.
+  static bool PumpUntil(const std::function<bool()>& done,
+                        std::chrono::milliseconds limit = std::chrono::seconds(10));
+  // Runs the UI event loop for `span`.
+  static void Pump(std::chrono::milliseconds span);
 
   std::filesystem::path dir_;
   std::vector<QString> dialogs_;
 
  private:
   std::filesystem::path previous_;
+  int port_lock_ = -1;
 };
+
+// Standard output written to a file while it lives, readable at any time (lines of other
+// threads included): for the diagnostics lines of the client.
+class StdoutCapture {
+ public:
+  StdoutCapture();
+  ~StdoutCapture();
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  std::string Text() const;
+  // How many whole lines equal `line`.
+  int Lines(const std::string& line) const;
+
+ private:
+  std::filesystem::path file_;
+  int saved_ = -1;
+};
+
+// The connection supervisor's process-wide reconnect state, back to its start values.
+void ResetConnectState();
 
 }  // namespace clienttest

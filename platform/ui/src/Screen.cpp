@@ -1,5 +1,6 @@
 #include "ui/Screen.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <limits>
@@ -42,6 +43,22 @@ std::mutex g_mutex;
 std::shared_ptr<const ScreenMetrics> g_override;
 
 }  // namespace
+
+QPoint ScreenMetrics::CursorPos() const {
+  // Qt reports the cursor in device-independent pixels; scale it within its screen so the
+  // result is in the screen's device pixels, as the screen size is.
+  const QPoint logical = QCursor::pos();
+  QScreen* s = QGuiApplication::screenAt(logical);
+  if (!s) return logical;
+  const QPoint origin = s->geometry().topLeft();
+  const double dpr = s->devicePixelRatio();
+  return origin +
+         QPoint(qRound((logical.x() - origin.x()) * dpr), qRound((logical.y() - origin.y()) * dpr));
+}
+
+QPoint CursorPos() {
+  return Screen()->CursorPos();
+}
 
 std::shared_ptr<const ScreenMetrics> Screen() {
   static const auto real = std::make_shared<const QtScreenMetrics>();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QThread>
 #include <atomic>
 #include <stdexcept>
@@ -129,6 +132,19 @@ TEST(UiScreenMetrics, OverrideAndRealScreens) {
   EXPECT_EQ(ui::Screen()->DpiScale(QPoint(0, 0)), 1.5);
   ui::SetScreenMetrics(nullptr);
   EXPECT_EQ(ui::Screen(), real);
+}
+
+TEST(UiScreenMetrics, CursorPositionFollowsTheOverrideElseTheRealCursor) {
+  auto fixed = std::make_shared<ui::FixedScreenMetrics>(QSize(1920, 1080), 2.0);
+  ui::SetScreenMetrics(fixed);
+  EXPECT_EQ(ui::CursorPos(), QPoint(0, 0));
+  fixed->SetCursorPos(QPoint(1234, -7));
+  EXPECT_EQ(ui::CursorPos(), QPoint(1234, -7));
+  ui::SetScreenMetrics(nullptr);
+
+  QCursor::setPos(QPoint(30, 40));
+  const double dpr = QGuiApplication::primaryScreen()->devicePixelRatio();
+  EXPECT_EQ(ui::CursorPos(), QPoint(qRound(30 * dpr), qRound(40 * dpr)));
 }
 
 }  // namespace

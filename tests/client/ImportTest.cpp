@@ -1,0 +1,252 @@
+// The document import end to end: a stand-in converter in toimg/, the board peer's file server
+// and board connection on loopback.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BoardSession.h"
+#include "ClientQtEnvironment.h"
+#include "MainForm.h"
+#include "board_peer/BoardPeer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using clienttest::Commands;
+using clienttest::WindowTest;
+namespace fs = std::filesystem;
+
+class Import : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    clienttest::ResetConnectState();
+    fs::create_directory("toimg");
+    fs::copy_file(VM_FAKE_SLIDEPRESS, "toimg/Slidepress");
+    fs::create_directory("img_default");
+    fs::create_directory("pages");
+    board_ = clienttest::StartBoard("Import");
+    form_ = MakeWindow();
+    form_->timer_find->SetEnabled(false);
+    set_ = form_->FrameSetting;
+    // Connect from the overlay, as the user does.
+    set_->edit_ip->SetText(QString::fromStdString(board_->Host()));
+    set_->timer_connectTimer(nullptr);
+    ASSERT_TRUE(board_->WaitForTexts(2, 5s));
+    ASSERT_TRUE(set_->layout_exp->Enabled());
+  }
+  void TearDown() override {
+    ui::SetFileDialogHook({});
+    form_.reset();
+    board_.reset();
+    clienttest::ResetConnectState();
+    WindowTest::TearDown();
+  }
+  // The converter's plan: the status it writes and the page files it copies into out.
+  void Plan(const std::string& status, const std::vector<std::string>& pages) {
+    std::ofstream plan("toimg/plan");
+    plan << status << '\n';
+    for (const std::string& page : pages) {
+      const fs::path source = dir_ / "pages" / page;
+      if (page.ends_with(".pdf"))
+        std::ofstream(source) << "%PDF";
+      else
+        clienttest::WritePicture(source,
+                                 page.ends_with("png") || page.ends_with("PNG") ? "PNG" : "JPG");
+      plan << source.string() << '\n';
+    }
+  }
+  // Picks `name` in the file dialog (nullopt: cancel) through the add button.
+  void Pick(std::optional<QString> name) {
+    ui::SetFileDialogHook([name](const ui::OpenDialog& dialog) {
+      EXPECT_EQ(dialog.Filter(), QStringLiteral("PPT(*.ppt,*.pptx)|*.ppt;*.pptx"));
+      return name;
+    });
+    set_->add_picClick(nullptr);
+  }
+  std::vector<std::string> ConverterArgs() {
+    std::ifstream in("toimg/args");
+    std::vector<std::string> args;
+    for (std::string line; std::getline(in, line);) args.push_back(line);
+    return args;
+  }
+  bool Finished() { return set_->txt_status->GetText() == QStringLiteral("PPT upload finish"); }
+  std::string DeviceId() const { return form_->device_id; }
+
+  std::unique_ptr<board_peer::BoardPeer> board_;
+  std::unique_ptr<TFormMain> form_;
+  TFrameSetting* set_ = nullptr;
+};
+
+TEST_F(Import, ConvertsUploadsInStripOrderAndTellsTheBoard) {
+  fs::create_directory("out");
+  fs::create_directory("out/keep");
+  clienttest::WritePicture("out/old.png");
+  clienttest::WritePicture("out/keep/inner.png");
+  std::ofstream("toimg/pdf_temp") << "success\r\n";  // an old status file goes first
+  Plan("success", {"Picture001.jpg", "Picture002.jpg", "scanpng", "UPPER.PNG", "temp.pdf"});
+  // A long path with blanks and quote marks reaches the converter whole.
+  const std::string document = (dir_ / (std::string(180, 'd') + " \"quoted\" name.pptx")).string();
+  Pick(QString::fromStdString(document));
+  EXPECT_TRUE(set_->anime_load->Visible());
+  EXPECT_EQ(set_->txt_status->GetText(), QStringLiteral("PPT is uploading ...")) << "at once";
+  ASSERT_TRUE(PumpUntil([&] { return Finished(); }, 20s));
+  ASSERT_TRUE(PumpUntil([&] { return Commands(*board_).size() == 3; }, 5s));
+  EXPECT_EQ(Commands(*board_), (std::vector<std::string>{"reload", "uploadfinish", "clear"}));
+
+  EXPECT_EQ(ConverterArgs(), (std::vector<std::string>{document, (dir_ / "out").string()}));
+  EXPECT_FALSE(fs::exists("out/old.png"));
+  EXPECT_TRUE(fs::exists("out/keep/inner.png"));
+  EXPECT_TRUE(set_->openfile->FileName().isEmpty());
+  EXPECT_FALSE(set_->anime_load->Visible());
+  EXPECT_FALSE(set_->anime_load->Animating());
+  EXPECT_TRUE(set_->ImportLoaded());
+  EXPECT_EQ(form_->img_path, "./out");
+
+  const auto requests = board_->HttpRequests();
+  ASSERT_EQ(requests.size(), 2u);
+  const auto& del = requests[0];
+  EXPECT_EQ(del.method, "POST");
+  EXPECT_EQ(del.version, "HTTP/1.0");
+  EXPECT_EQ(del.path, "/fileServer/delFile_531864207_" + DeviceId());
+  EXPECT_EQ(del.body, R"({"1":"all"})");
+  EXPECT_FALSE(del.HasHeader("Content-Type"));
+  EXPECT_EQ(del.Header("User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
+  EXPECT_EQ(del.Header("Accept"),
+            "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
+  const auto& up = requests[1];
+  EXPECT_EQ(up.path, "/fileServer/uploadFile_531864207_" + DeviceId() + "_images");
+  EXPECT_EQ(up.Header("Cookie"), board_->SessionCookie());  // set by the delete's reply
+  ASSERT_TRUE(up.multipart_ok);
+
+  // The n-th part is page n of the strip: the same listing of out, the same rule.
+  ASSERT_EQ(form_->bitmap_list.size(), 3u);
+  ASSERT_EQ(up.parts.size(), 3u);
+  ASSERT_EQ(set_->list_img->Count(), 3);
+  for (std::size_t n = 0; n < up.parts.size(); ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(up.parts[n].name, "picture");
+    const std::string& name = up.parts[n].filename;
+    EXPECT_TRUE(name == "Picture001.jpg" || name == "Picture002.jpg" || name == "scanpng") << name;
+    const QImage page = ui::LoadPicture(QString::fromStdString("out/" + name));
+    EXPECT_EQ(*form_->bitmap_list[n], page);
+    if (name.ends_with(".jpg")) {
+      EXPECT_EQ(up.parts[n].content_type, "image/jpeg");
+    }
+    bool binary = false;
+    for (const auto& [header, value] : up.parts[n].headers)
+      binary = binary || (header == "Content-Transfer-Encoding" && value == "binary");
+    EXPECT_TRUE(binary);
+  }
+  EXPECT_TRUE(dialogs_.empty());
+
+  // The page is rebuilt from what out holds whenever it opens.
+  fs::remove("out/scanpng");
+  set_->layout_exp_click(nullptr);
+  EXPECT_EQ(set_->list_img->Count(), 2);
+  EXPECT_TRUE(set_->layout_exp_view->Visible());
+  EXPECT_EQ(set_->txt_name->GetText(), QStringLiteral("Import PPT"));
+}
+
+TEST_F(Import, AnErrorStatusEndsTheWaitAndAnEmptyOutUploadsAnEmptyForm) {
+  Plan("error", {});
+  Pick(QStringLiteral("/x.ppt"));
+  ASSERT_TRUE(PumpUntil([&] { return Finished(); }, 20s));
+  ASSERT_TRUE(PumpUntil([&] { return Commands(*board_).size() == 3; }, 5s));
+  EXPECT_EQ(Commands(*board_), (std::vector<std::string>{"reload", "uploadfinish", "clear"}));
+  const auto requests = board_->HttpRequests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(requests[1].body.empty());
+  EXPECT_EQ(requests[1].Header("Content-Length"), "0");
+  EXPECT_EQ(form_->scroll_view->Content()->ChildrenCount(), 0);
+}
+
+TEST_F(Import, WithoutAStatusFileTheSpinnerStays) {
+  Plan("none", {"Picture001.jpg"});
+  Pick(QStringLiteral("/x.pptx"));
+  ASSERT_TRUE(PumpUntil([&] { return fs::exists("out/Picture001.jpg"); }, 10s));
+  Pump(300ms);
+  EXPECT_TRUE(set_->timer_findfile->Enabled());
+  EXPECT_TRUE(set_->anime_load->Animating());
+  EXPECT_EQ(set_->txt_status->GetText(), QStringLiteral("PPT is uploading ..."));
+  EXPECT_EQ(board_->HttpRequestCount(), 0u);
+  EXPECT_FALSE(set_->ImportLoaded());
+}
+
+TEST_F(Import, ACancelOrAOneByteNameStartsNothing) {
+  struct Case {
+    const char* what;
+    std::optional<QString> pick;
+  };
+  const Case cases[] = {{"cancel", std::nullopt}, {"one byte", QStringLiteral("a")}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Pick(c.pick);
+    EXPECT_TRUE(set_->openfile->FileName().isEmpty());
+    EXPECT_FALSE(set_->timer_findfile->Enabled());
+    EXPECT_FALSE(set_->anime_load->Visible());
+    EXPECT_TRUE(set_->txt_status->GetText().isEmpty());
+  }
+  Pump(200ms);
+  EXPECT_FALSE(fs::exists("toimg/args"));
+  EXPECT_FALSE(fs::exists("out"));
+}
+
+TEST_F(Import, AFailedDeleteRequestIsShownAndUploadsNothing) {
+  board_->SetHttpFailure(board_peer::HttpFailure::Status, 500, "delFile");
+  Plan("success", {"Picture001.jpg"});
+  Pick(QStringLiteral("/x.pptx"));
+  ASSERT_TRUE(PumpUntil([&] { return !dialogs_.empty(); }, 20s));
+  EXPECT_EQ(dialogs_.size(), 1u);
+  EXPECT_TRUE(set_->ImportLoaded());
+  EXPECT_FALSE(set_->timer_findfile->Enabled());
+  EXPECT_EQ(form_->img_path, "./img_default");
+  EXPECT_TRUE(set_->anime_load->Animating());
+  EXPECT_EQ(set_->txt_status->GetText(), QStringLiteral("PPT is uploading ..."));
+  Pump(100ms);
+  EXPECT_EQ(board_->HttpRequestCount(), 1u);
+  EXPECT_EQ(Commands(*board_), std::vector<std::string>{"reload"});
+}
+
+TEST_F(Import, AConnectFromTheOverlayEmptiesTheImportList) {
+  Plan("success", {"Picture001.jpg"});
+  Pick(QStringLiteral("/x.pptx"));
+  ASSERT_TRUE(PumpUntil([&] { return Finished(); }, 20s));
+  ASSERT_EQ(set_->list_img->Count(), 1);
+  set_->edit_ip->SetText(QString::fromStdString(board_->Host()));
+  set_->timer_connectTimer(nullptr);
+  EXPECT_EQ(set_->list_img->Count(), 0);
+  EXPECT_FALSE(set_->ImportLoaded());
+  set_->layout_exp_click(nullptr);
+  EXPECT_EQ(set_->list_img->Count(), 0);
+}
+
+#ifdef VM_REAL_SLIDEPRESS
+TEST_F(Import, TheRealConverterTurnsAPresentationIntoUploadedPages) {
+  fs::remove("toimg/Slidepress");
+  fs::copy_file(VM_REAL_SLIDEPRESS, "toimg/Slidepress");
+  fs::copy_file(VM_SAMPLE_DECK, "deck.pptx");
+  Pick(QString::fromStdString((dir_ / "deck.pptx").string()));
+  ASSERT_TRUE(PumpUntil([&] { return Finished() || !dialogs_.empty(); }, 240s));
+  ASSERT_TRUE(Finished()) << dialogs_.front().toStdString();
+  const auto requests = board_->HttpRequests();
+  ASSERT_EQ(requests.size(), 2u);
+  std::vector<std::string> names;
+  for (const auto& part : requests[1].parts) names.push_back(part.filename);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Picture001.jpg", "Picture002.jpg", "Picture003.jpg"}));
+  EXPECT_EQ(form_->scroll_view->Content()->ChildrenCount(), 3);
+}
+#endif
+
+}  // namespace

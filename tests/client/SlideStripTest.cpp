@@ -1,0 +1,220 @@
+// The slide strip: thumbnails from the slide folder in listing order.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPointer>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ClientQtEnvironment.h"
+#include "MainForm.h"
+#include "rtl/Exception.h"
+#include "ui/Application.h"
+
+namespace {
+
+using clienttest::StdoutCapture;
+using clienttest::WindowTest;
+namespace fs = std::filesystem;
+
+// One entry of a slide folder: a picture of `size` (null: a text file), or a subfolder.
+struct Entry {
+  std::string name;
+  QSize size;
+  const char* format = nullptr;
+  bool page = false;  // becomes a thumbnail
+  bool folder = false;
+};
+
+Entry Page(std::string name, int width, int height, const char* format) {
+  return {std::move(name), QSize(width, height), format, true, false};
+}
+// A picture whose name the strip does not take.
+Entry Skipped(std::string name, int width, int height, const char* format) {
+  return {std::move(name), QSize(width, height), format, false, false};
+}
+Entry TextFile(std::string name) {
+  return {std::move(name), QSize(), nullptr, false, false};
+}
+Entry Subfolder(std::string name) {
+  return {std::move(name), QSize(), nullptr, false, true};
+}
+
+void MakeFolder(const fs::path& dir, const std::vector<Entry>& entries) {
+  fs::create_directories(dir);
+  for (const Entry& e : entries) {
+    const fs::path path = dir / e.name;
+    if (e.folder) {
+      fs::create_directory(path);
+      QImage(8, 8, QImage::Format_RGB32)
+          .save(QString::fromStdString((path / "h.png").string()), "PNG");
+    } else if (e.format) {
+      QImage image(e.size, QImage::Format_RGB32);
+      image.fill(Qt::darkCyan);
+      ASSERT_TRUE(image.save(QString::fromStdString(path.string()), e.format)) << e.name;
+    } else {
+      std::ofstream(path) << "not a picture";
+    }
+  }
+}
+
+// The folder's regular files as readdir gives them: the order the strip must follow.
+std::vector<std::string> ListingOrder(const fs::path& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  while (const dirent* e = readdir(d))
+    if (fs::is_regular_file(dir / e->d_name)) names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+struct Thumb {
+  float x;
+  long long tag;
+  QSize picture;
+};
+
+// What the strip must hold for `dir`, from its listing and the entries' page flags.
+std::vector<Thumb> ExpectedStrip(const fs::path& dir, const std::vector<Entry>& entries) {
+  std::map<std::string, Entry> byName;
+  for (const Entry& e : entries) byName[e.name] = e;
+  std::vector<Thumb> strip;
+  const auto order = ListingOrder(dir);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Entry& e = byName.at(order[i]);
+    if (e.page)
+      strip.push_back(
+          {90.0f * static_cast<float>(i), static_cast<long long>(strip.size() + 1), e.size});
+  }
+  return strip;
+}
+
+void ExpectStrip(TFormMain& form, const std::vector<Thumb>& expected) {
+  ui::Control* content = form.scroll_view->Content();
+  ASSERT_EQ(content->ChildrenCount(), static_cast<int>(expected.size()));
+  ASSERT_EQ(form.bitmap_list.size(), expected.size());
+  for (std::size_t n = 0; n < expected.size(); ++n) {
+    SCOPED_TRACE(n);
+    auto* thumb = qobject_cast<ui::Image*>(content->Child(static_cast<int>(n)));
+    ASSERT_NE(thumb, nullptr);
+    EXPECT_EQ(thumb->Owner(), &form);
+    EXPECT_FLOAT_EQ(thumb->X(), expected[n].x);
+    EXPECT_FLOAT_EQ(thumb->Y(), 0);
+    EXPECT_FLOAT_EQ(thumb->Width(), 80);
+    EXPECT_FLOAT_EQ(thumb->Height(), 45);
+    EXPECT_EQ(thumb->Tag(), expected[n].tag);
+    EXPECT_TRUE(thumb->Enabled());
+    EXPECT_TRUE(thumb->OnMouseDown && thumb->OnMouseMove && thumb->OnMouseUp);
+    EXPECT_EQ(form.bitmap_list[n], &thumb->Bitmap());
+    EXPECT_EQ(thumb->Bitmap().size(), expected[n].picture);  // decoded at full size
+  }
+}
+
+using SlideStrip = WindowTest;
+
+TEST_F(SlideStrip, PagesFollowTheListingWithTheirPlaceAndNumber) {
+  struct Case {
+    const char* what;
+    std::vector<Entry> entries;
+  };
+  const Case cases[] = {
+      {"two pages around a text file",
+       {Page("a.png", 11, 7, "PNG"), TextFile("notes.txt"), Page("b.jpg", 13, 9, "JPG")}},
+      {"the name rule: lower case, no dot needed, subfolders not listed",
+       {Page("a.png", 11, 7, "PNG"), Skipped("X.PNG", 12, 7, "PNG"), Skipped("d.Jpg", 13, 7, "JPG"),
+        Page("e.jpeg", 14, 7, "JPG"), Page("scanpng", 15, 7, "PNG"), Skipped("f.jpe", 16, 7, "JPG"),
+        Page("scanjpg", 17, 7, "JPG"), Subfolder("g.png")}},
+      {"no pages", {TextFile("notes.txt"), TextFile("readme")}},
+      {"an empty folder", {}},
+  };
+  auto form = MakeWindow();
+  form->timer_find->SetEnabled(false);
+  int folder = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = dir_ / ("slides" + std::to_string(folder++));
+    MakeFolder(dir, c.entries);
+    form->img_path = dir.string();
+    StdoutCapture out;
+    form->SetLayoutValue();
+    EXPECT_EQ(out.Lines(dir.string()), 1);
+    ExpectStrip(*form, ExpectedStrip(dir, c.entries));
+  }
+}
+
+TEST_F(SlideStrip, RebuildGivesTheSameStripAgainAllEnabledAndForgetsPlacedThumbnails) {
+  const std::vector<Entry> entries = {Page("one.png", 10, 5, "PNG"), Page("two.jpg", 20, 5, "JPG"),
+                                      Page("three.png", 30, 5, "PNG")};
+  MakeFolder("img_default", entries);
+  auto form = MakeWindow();
+  form->timer_find->SetEnabled(false);
+  form->SetLayoutValue();
+  const auto expected = ExpectedStrip("img_default", entries);
+  ExpectStrip(*form, expected);
+
+  // A page placed from the strip: its thumbnail disabled and named by the board view.
+  auto* placed = qobject_cast<ui::Image*>(form->scroll_view->Content()->Child(1));
+  placed->SetEnabled(false);
+  form->FrameManager->list_img_show.push_back(placed);
+  QPointer<ui::Image> old(placed);
+
+  form->SetLayoutValue();
+  ExpectStrip(*form, expected);
+  EXPECT_TRUE(form->FrameManager->list_img_show.empty());
+  EXPECT_TRUE(old.isNull());  // the old thumbnails are gone
+}
+
+TEST_F(SlideStrip, MissingFolderShowsTheErrorAndLeavesTheStripEmpty) {
+  MakeFolder("img_default", {Page("one.png", 10, 5, "PNG")});
+  auto form = MakeWindow();
+  form->timer_find->SetEnabled(false);
+  form->SetLayoutValue();
+  ASSERT_EQ(form->bitmap_list.size(), 1u);
+  QPointer<ui::Control> old(form->scroll_view->Content()->Child(0));
+  form->FrameManager->list_img_show.push_back(qobject_cast<ui::Image*>(old.data()));
+
+  form->img_path = "./no_such_folder";
+  StdoutCapture out;
+  ui::Guarded([&] { form->SetLayoutValue(); });  // as when it escapes a handler
+  EXPECT_EQ(out.Lines("./no_such_folder"), 1);
+  ASSERT_EQ(dialogs_.size(), 1u);
+  EXPECT_EQ(dialogs_[0], QStringLiteral("The specified path was not found"));
+  EXPECT_EQ(form->scroll_view->Content()->ChildrenCount(), 0);
+  EXPECT_TRUE(form->bitmap_list.empty());
+  EXPECT_TRUE(form->FrameManager->list_img_show.empty());
+  EXPECT_TRUE(old.isNull());
+}
+
+TEST_F(SlideStrip, AFileThatDoesNotDecodeStopsTheRebuildAfterTheEarlierPages) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 6; ++i)
+    entries.push_back(Page("p" + std::to_string(i) + ".png", 10 + i, 5, "PNG"));
+  MakeFolder("img_default", entries);
+  WriteFile("img_default/p3.png", "not a picture");  // in the middle of the names
+
+  auto form = MakeWindow();
+  form->timer_find->SetEnabled(false);
+  const auto windowImages = [&] {
+    return form->findChildren<ui::Image*>(QString(), Qt::FindDirectChildrenOnly).size();
+  };
+  const auto before = windowImages();
+  EXPECT_THROW(form->SetLayoutValue(), rtl::Exception);
+
+  // The pages listed before the bad file stay; nothing after it is looked at.
+  std::vector<Thumb> expected;
+  for (const Thumb& t : ExpectedStrip("img_default", entries)) {
+    if (t.picture.width() == 13) break;
+    expected.push_back(t);
+  }
+  ExpectStrip(*form, expected);
+  // The thumbnail of the bad file is not kept anywhere.
+  EXPECT_EQ(windowImages(), before + static_cast<qsizetype>(expected.size()));
+}
+
+}  // namespace
