@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -143,49 +142,10 @@ QString ToQString(const rtl::AnsiString& ansi) {
 // Board frame: 4 unread bytes, the payload length in bytes 4 (low) and 5, then the payload.
 constexpr std::size_t kFrameHeaderSize = 6;
 
-// Runs fn on the UI thread for the receive thread and waits for it; an exception of fn is
-// raised again here. The stop sequence waits for the receive thread on the UI thread, so the
-// wait is given up once `running` is off while fn has not begun: fn is then never run and the
-// result is false.
-bool RunOnUiWhileRunning(const std::atomic<bool>& running, std::function<void()> fn) {
-  if (ui::IsUiThread()) {
-    fn();
-    return true;
-  }
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    enum { Pending, Running, Done, Cancelled } phase = Pending;
-    std::exception_ptr error;
-  };
-  auto state = std::make_shared<State>();
-  ui::PostToUiThread([state, fn = std::move(fn)] {
-    {
-      std::lock_guard lock(state->m);
-      if (state->phase == State::Cancelled) return;
-      state->phase = State::Running;
-    }
-    std::exception_ptr error;
-    try {
-      fn();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    std::lock_guard lock(state->m);
-    state->error = error;
-    state->phase = State::Done;
-    state->cv.notify_all();
-  });
-  std::unique_lock lock(state->m);
-  while (state->phase != State::Done) {
-    state->cv.wait_for(lock, std::chrono::milliseconds(5));
-    if (state->phase == State::Pending && !running) {
-      state->phase = State::Cancelled;
-      return false;
-    }
-  }
-  if (state->error) std::rethrow_exception(state->error);
-  return true;
+// Runs fn on the UI thread for the receive thread and waits for it. The stop sequence waits for
+// the receive thread on the UI thread, so the wait is given up once the run flag is off.
+bool RunOnUiWhileRunning(const std::atomic<bool>& running, const std::function<void()>& fn) {
+  return ui::RunOnUiThreadUnless(fn, [&running] { return !running; });
 }
 
 // The board clears take every child of the board view's background from the third on (the

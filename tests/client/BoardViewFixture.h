@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardSession.h"
 #include "ClientQtEnvironment.h"
 #include "MainForm.h"
 #include "board_peer/BoardPeer.h"
@@ -53,12 +54,8 @@ class BoardViewTest : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     ResetConnectState();
-    board_peer::Options options;
-    options.host = "";  // a loopback address of its own
-    options.beacon_interval = std::chrono::milliseconds(0);
-    board_ = std::make_unique<board_peer::BoardPeer>(options);
-    std::string error;
-    ASSERT_TRUE(board_->Start(&error)) << error;
+    board_ = clienttest::StartBoard();
+    ASSERT_TRUE(board_->Running());
   }
   void TearDown() override {
     form_.reset();

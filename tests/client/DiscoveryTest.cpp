@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BoardSession.h"
 #include "ClientQtEnvironment.h"
 #include "MainForm.h"
 #include "board_peer/BoardPeer.h"
@@ -188,14 +189,7 @@ TEST_F(Discovery, BoardsBeyondTheTwentiethAreIgnored) {
 class AutoConnect : public Discovery {
  protected:
   std::unique_ptr<board_peer::BoardPeer> StartBoard(const std::string& name) {
-    board_peer::Options options;
-    options.host = "";  // a loopback address of its own, at the real ports
-    options.name = name;
-    options.beacon_interval = 0ms;
-    auto board = std::make_unique<board_peer::BoardPeer>(options);
-    std::string error;
-    EXPECT_TRUE(board->Start(&error)) << error;
-    return board;
+    return clienttest::StartBoard(name);
   }
   static void MakeSlides(int count) {
     fs::create_directory("img_default");

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardSession.h"
 #include "ClientQtEnvironment.h"
 #include "FrameStorm.h"
 #include "MainForm.h"
@@ -49,12 +50,8 @@ class IdeaTimeline : public WindowTest {
     WindowTest::SetUp();
     ResetConnectState();
     SetClock(9, 5, 7);
-    board_peer::Options options;
-    options.host = "";  // a loopback address of its own
-    options.beacon_interval = 0ms;
-    board_ = std::make_unique<board_peer::BoardPeer>(options);
-    std::string error;
-    ASSERT_TRUE(board_->Start(&error)) << error;
+    board_ = clienttest::StartBoard();
+    ASSERT_TRUE(board_->Running());
   }
   void TearDown() override {
     SetLocalClock({});

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "BoardSession.h"
 #include "ClientQtEnvironment.h"
 #include "MainForm.h"
 #include "board_peer/BoardPeer.h"
@@ -244,12 +245,9 @@ TEST_F(MainFormStop, EscapeWhileConnectedClosesTheConnectionAndTheWindowGoesClea
   ip_connect.Set("");
   flg_cnt = false;
   flg_recnt = false;
-  board_peer::Options options;
-  options.host = "";  // a free loopback address of its own
-  options.beacon_interval = std::chrono::milliseconds(0);
-  board_peer::BoardPeer board(options);
-  std::string error;
-  ASSERT_TRUE(board.Start(&error)) << error;
+  auto board_owner = clienttest::StartBoard();
+  ASSERT_TRUE(board_owner->Running());
+  board_peer::BoardPeer& board = *board_owner;
 
   auto form = MakeWindow();
   form->Show();

@@ -58,14 +58,11 @@ bool IsUiThread() {
   return app && QThread::currentThread() == app->thread();
 }
 
-void RunOnUiThread(const std::function<void()>& fn) {
-  if (IsUiThread()) {
-    fn();
-    return;
-  }
-  QCoreApplication* app = QCoreApplication::instance();
-  if (!app) throw Error(QStringLiteral("The UI thread is not running"));
-  WatchEventLoop();
+namespace {
+
+// Queues fn to the UI thread and waits until it has run. Gives up, without ever running fn,
+// when `give_up` holds while fn has not begun; false then.
+bool RunAndWait(const std::function<void()>& fn, const std::function<bool()>& give_up) {
   struct State {
     std::mutex m;
     std::condition_variable cv;
@@ -74,7 +71,7 @@ void RunOnUiThread(const std::function<void()>& fn) {
   };
   auto state = std::make_shared<State>();
   QMetaObject::invokeMethod(
-      app,
+      QCoreApplication::instance(),
       [state, fn] {
         {
           std::lock_guard lock(state->m);
@@ -95,13 +92,36 @@ void RunOnUiThread(const std::function<void()>& fn) {
       Qt::QueuedConnection);
   std::unique_lock lock(state->m);
   while (state->phase != State::Done) {
-    state->cv.wait_for(lock, std::chrono::milliseconds(50));
-    if (state->phase == State::Pending && UiGone()) {
+    state->cv.wait_for(lock, std::chrono::milliseconds(5));
+    if (state->phase == State::Pending && give_up()) {
       state->phase = State::Cancelled;
-      throw Error(QStringLiteral("The UI thread is not running"));
+      return false;
     }
   }
   if (state->error) std::rethrow_exception(state->error);
+  return true;
+}
+
+}  // namespace
+
+void RunOnUiThread(const std::function<void()>& fn) {
+  if (IsUiThread()) {
+    fn();
+    return;
+  }
+  if (!QCoreApplication::instance()) throw Error(QStringLiteral("The UI thread is not running"));
+  WatchEventLoop();
+  if (!RunAndWait(fn, UiGone)) throw Error(QStringLiteral("The UI thread is not running"));
+}
+
+bool RunOnUiThreadUnless(const std::function<void()>& fn, const std::function<bool()>& cancelled) {
+  if (IsUiThread()) {
+    fn();
+    return true;
+  }
+  if (!QCoreApplication::instance()) return false;
+  WatchEventLoop();
+  return RunAndWait(fn, [&cancelled] { return cancelled() || UiGone(); });
 }
 
 void PostToUiThread(std::function<void()> fn) {

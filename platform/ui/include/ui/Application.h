@@ -15,6 +15,10 @@ class OpenDialog;
 // An exception thrown by `fn` is raised again in the caller. Raises ui::Error when the UI
 // event loop has ended before `fn` could run.
 void RunOnUiThread(const std::function<void()>& fn);
+// The same for a thread that the UI thread may itself be waiting for: the wait is given up once
+// `cancelled` holds (or the event loop has ended) while `fn` has not begun; `fn` then never runs
+// and the result is false.
+bool RunOnUiThreadUnless(const std::function<void()>& fn, const std::function<bool()>& cancelled);
 // Queues `fn` to run on the UI thread; an exception it throws is shown in the error dialog.
 void PostToUiThread(std::function<void()> fn);
 bool IsUiThread();
