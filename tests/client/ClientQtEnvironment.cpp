@@ -12,28 +12,9 @@
 #include <sstream>
 #include <thread>
 
+#include "QtTestSupport.h"
+
 namespace clienttest {
-
-namespace {
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[13] = "client_tests";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-}  // namespace
 
 void WindowTest::SetUp() {
   // Every window binds UDP 3395. CTest's resource lock serialises the tests of one run; this lock
@@ -85,18 +66,11 @@ void WindowTest::WriteFile(const std::filesystem::path& path, const std::string&
 }
 
 bool WindowTest::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > limit.count()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return qttest::PumpUntil(done, limit);
 }
 
 void WindowTest::Pump(std::chrono::milliseconds span) {
-  PumpUntil([] { return false; }, span);
+  qttest::Pump(span);
 }
 
 StdoutCapture::StdoutCapture() {

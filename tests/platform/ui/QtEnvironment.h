@@ -1,12 +1,13 @@
 #pragma once
-// Shared helpers of the UI tests: a QApplication for the whole run, a recording dialog hook
-// and a bounded event-loop wait.
+// Shared helpers of the UI tests: a recording dialog hook, and the bounded event-loop waits of
+// the Qt test support (which also gives the run its QApplication).
 
 #include <QString>
 #include <chrono>
 #include <functional>
 #include <vector>
 
+#include "QtTestSupport.h"
 #include "ui/Application.h"
 
 namespace uitest {
@@ -19,10 +20,7 @@ class DialogRecorder {
   std::vector<std::pair<ui::DialogKind, QString>> shown;
 };
 
-// Runs the UI event loop until `done` holds or `limit` has passed; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
-// Runs the event loop for about `time`.
-void Pump(std::chrono::milliseconds time);
+using qttest::Pump;
+using qttest::PumpUntil;
 
 }  // namespace uitest
