@@ -157,6 +157,80 @@ TEST_F(Import, ConvertsUploadsInStripOrderAndTellsTheBoard) {
   EXPECT_EQ(set_->txt_name->GetText(), QStringLiteral("Import PPT"));
 }
 
+// Page n of the strip and of the Import PPT list, and part n of the upload, are the converter's
+// page n, though the stand-in writes the pages last first.
+TEST_F(Import, PageNAndPartNAreTheConvertersPageNWhateverOrderItWritesThemIn) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // as the folder must list them
+  };
+  const auto numbered = [](const char* format, int first, int count) {
+    std::vector<std::string> names;
+    for (int n = first; n < first + count; ++n)
+      names.push_back(QString::asprintf(format, n).toStdString());
+    return names;
+  };
+  std::vector<std::string> workbook = {"1.pdf", "2.pdf"};
+  for (const std::string& name : numbered("Image%04d.jpg", 0, 7)) workbook.push_back(name);
+  std::vector<std::string> document = numbered("Image%04d.jpg", 0, 3);
+  document.push_back("temp.pdf");
+  const Case cases[] = {
+      {"a presentation of 12 slides", numbered("Picture%03d.jpg", 1, 12)},
+      {"a Word document through Pagesnap", document},
+      {"a workbook of two sheets through Pagesnap", workbook},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each page a picture of a size of its own, copied into out last first.
+    std::vector<std::string> pages;
+    {
+      std::ofstream plan("toimg/plan");
+      plan << "success\n";
+      for (auto file = c.files.rbegin(); file != c.files.rend(); ++file) {
+        const fs::path source = dir_ / "pages" / *file;
+        if (file->ends_with(".pdf")) {
+          std::ofstream(source) << "%PDF";
+        } else {
+          const int width = 20 + static_cast<int>(c.files.rend() - file);
+          QImage page(width, 10, QImage::Format_RGB32);
+          page.fill(QColor::fromHsv(width * 9 % 360, 200, 200));
+          ASSERT_TRUE(page.save(QString::fromStdString(source.string()), "JPG"));
+        }
+        plan << source.string() << '\n';
+      }
+      for (const std::string& file : c.files)
+        if (!file.ends_with(".pdf")) pages.push_back(file);
+    }
+    Pick(QStringLiteral("/x.pptx"));
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }, 20s));
+
+    const auto requests = board_->HttpRequests();
+    ASSERT_FALSE(requests.empty());
+    const auto& parts = requests.back().parts;
+    ASSERT_EQ(parts.size(), pages.size());
+    ASSERT_EQ(form_->bitmap_list.size(), pages.size());
+    ASSERT_EQ(set_->list_img->Count(), static_cast<int>(pages.size()));
+    for (std::size_t n = 0; n < pages.size(); ++n) {
+      SCOPED_TRACE(pages[n]);
+      const std::string bytes = ReadFile(dir_ / "pages" / pages[n]);
+      EXPECT_EQ(parts[n].filename, pages[n]);
+      EXPECT_TRUE(parts[n].content == bytes) << "part " << n << " carries another file";
+      // The pages differ in width: a wrong page shows as a wrong width.
+      const QImage page = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
+                                           static_cast<int>(bytes.size()));
+      EXPECT_EQ(form_->bitmap_list[n]->width(), page.width());
+      EXPECT_EQ(*form_->bitmap_list[n], page);
+      // An item's first child is its style object; the picture follows it.
+      ui::ListBoxItem* item = set_->list_img->ItemByIndex(static_cast<int>(n));
+      ASSERT_EQ(item->ChildrenCount(), 2);
+      auto* listed = qobject_cast<ui::Image*>(item->Child(1));
+      ASSERT_NE(listed, nullptr);
+      EXPECT_EQ(listed->Bitmap().width(), page.width());
+      EXPECT_EQ(listed->Bitmap(), page);
+    }
+  }
+}
+
 TEST_F(Import, AnErrorStatusEndsTheWaitAndAnEmptyOutUploadsAnEmptyForm) {
   Plan("error", {});
   Pick(QStringLiteral("/x.ppt"));

@@ -1,13 +1,12 @@
-// The slide strip: thumbnails from the slide folder in listing order.
+// The slide strip: thumbnails from the slide folder in listing order, which is name order.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPointer>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,32 +45,24 @@ Entry Subfolder(std::string name) {
   return {std::move(name), QSize(), nullptr, false, true};
 }
 
+// Makes the entries last first, as a converter that writes its last page first: the strip
+// must follow the names, not the order in which the files came.
 void MakeFolder(const fs::path& dir, const std::vector<Entry>& entries) {
   fs::create_directories(dir);
-  for (const Entry& e : entries) {
-    const fs::path path = dir / e.name;
-    if (e.folder) {
+  for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+    const fs::path path = dir / e->name;
+    if (e->folder) {
       fs::create_directory(path);
       QImage(8, 8, QImage::Format_RGB32)
           .save(QString::fromStdString((path / "h.png").string()), "PNG");
-    } else if (e.format) {
-      QImage image(e.size, QImage::Format_RGB32);
+    } else if (e->format) {
+      QImage image(e->size, QImage::Format_RGB32);
       image.fill(Qt::darkCyan);
-      ASSERT_TRUE(image.save(QString::fromStdString(path.string()), e.format)) << e.name;
+      ASSERT_TRUE(image.save(QString::fromStdString(path.string()), e->format)) << e->name;
     } else {
       std::ofstream(path) << "not a picture";
     }
   }
-}
-
-// The folder's regular files as readdir gives them: the order the strip must follow.
-std::vector<std::string> ListingOrder(const fs::path& dir) {
-  std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (const dirent* e = readdir(d))
-    if (fs::is_regular_file(dir / e->d_name)) names.push_back(e->d_name);
-  closedir(d);
-  return names;
 }
 
 struct Thumb {
@@ -80,19 +71,43 @@ struct Thumb {
   QSize picture;
 };
 
-// What the strip must hold for `dir`, from its listing and the entries' page flags.
-std::vector<Thumb> ExpectedStrip(const fs::path& dir, const std::vector<Entry>& entries) {
-  std::map<std::string, Entry> byName;
-  for (const Entry& e : entries) byName[e.name] = e;
+// What the strip must hold when the folder lists `entries` in their order (subfolders are not
+// listed and take no place).
+std::vector<Thumb> ExpectedStrip(const std::vector<Entry>& entries) {
   std::vector<Thumb> strip;
-  const auto order = ListingOrder(dir);
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Entry& e = byName.at(order[i]);
+  std::size_t i = 0;
+  for (const Entry& e : entries) {
+    if (e.folder) continue;
     if (e.page)
       strip.push_back(
           {90.0f * static_cast<float>(i), static_cast<long long>(strip.size() + 1), e.size});
+    ++i;
   }
   return strip;
+}
+
+// The pages a converter writes, named `name(n)` for n = 1..count, each of a size of its own
+// so that a thumbnail shows which page it holds.
+std::vector<Entry> Pages(int first, int count, std::string (*name)(int)) {
+  std::vector<Entry> pages;
+  for (int n = first; n < first + count; ++n) pages.push_back(Page(name(n), 10 + n, 7, "JPG"));
+  return pages;
+}
+std::string PictureName(int n) {  // the PowerPoint road's names, from 1
+  char name[32];
+  std::snprintf(name, sizeof name, "Picture%03d.jpg", n);
+  return name;
+}
+std::string PagesnapName(int n) {  // Pagesnap's names, from 0
+  char name[32];
+  std::snprintf(name, sizeof name, "Image%04d.jpg", n);
+  return name;
+}
+template <typename... Lists>
+std::vector<Entry> Join(Lists... lists) {
+  std::vector<Entry> all;
+  (all.insert(all.end(), lists.begin(), lists.end()), ...);
+  return all;
 }
 
 void ExpectStrip(TFormMain& form, const std::vector<Thumb>& expected) {
@@ -125,11 +140,18 @@ TEST_F(SlideStrip, PagesFollowTheListingWithTheirPlaceAndNumber) {
   };
   const Case cases[] = {
       {"two pages around a text file",
-       {Page("a.png", 11, 7, "PNG"), TextFile("notes.txt"), Page("b.jpg", 13, 9, "JPG")}},
+       {Page("a.png", 11, 7, "PNG"), TextFile("b-notes.txt"), Page("c.jpg", 13, 9, "JPG")}},
       {"the name rule: lower case, no dot needed, subfolders not listed",
-       {Page("a.png", 11, 7, "PNG"), Skipped("X.PNG", 12, 7, "PNG"), Skipped("d.Jpg", 13, 7, "JPG"),
-        Page("e.jpeg", 14, 7, "JPG"), Page("scanpng", 15, 7, "PNG"), Skipped("f.jpe", 16, 7, "JPG"),
-        Page("scanjpg", 17, 7, "JPG"), Subfolder("g.png")}},
+       {Page("a.png", 11, 7, "PNG"), Skipped("d.Jpg", 13, 7, "JPG"), Page("e.jpeg", 14, 7, "JPG"),
+        Skipped("f.jpe", 16, 7, "JPG"), Subfolder("g.png"), Page("scanjpg", 17, 7, "JPG"),
+        Page("scanpng", 15, 7, "PNG"), Skipped("X.PNG", 12, 7, "PNG")}},
+      {"names in the listing's order, whatever their letter case",
+       {Page("A.jpg", 11, 7, "JPG"), Page("a.png", 12, 7, "PNG"), Page("b.jpg", 13, 7, "JPG")}},
+      {"a presentation of 12 slides: page n is slide n", Pages(1, 12, PictureName)},
+      {"a Word document through Pagesnap: page n is image n",
+       Join(Pages(0, 3, PagesnapName), std::vector<Entry>{TextFile("temp.pdf")})},
+      {"a workbook through Pagesnap: the sheets' PDFs first, then the images of all sheets",
+       Join(std::vector<Entry>{TextFile("1.pdf"), TextFile("2.pdf")}, Pages(0, 11, PagesnapName))},
       {"no pages", {TextFile("notes.txt"), TextFile("readme")}},
       {"an empty folder", {}},
   };
@@ -144,18 +166,19 @@ TEST_F(SlideStrip, PagesFollowTheListingWithTheirPlaceAndNumber) {
     StdoutCapture out;
     form->SetLayoutValue();
     EXPECT_EQ(out.Lines(dir.string()), 1);
-    ExpectStrip(*form, ExpectedStrip(dir, c.entries));
+    ExpectStrip(*form, ExpectedStrip(c.entries));
   }
 }
 
 TEST_F(SlideStrip, RebuildGivesTheSameStripAgainAllEnabledAndForgetsPlacedThumbnails) {
-  const std::vector<Entry> entries = {Page("one.png", 10, 5, "PNG"), Page("two.jpg", 20, 5, "JPG"),
-                                      Page("three.png", 30, 5, "PNG")};
+  const std::vector<Entry> entries = {Page("one.png", 10, 5, "PNG"),
+                                      Page("three.png", 30, 5, "PNG"),
+                                      Page("two.jpg", 20, 5, "JPG")};
   MakeFolder("img_default", entries);
   auto form = MakeWindow();
   form->timer_find->SetEnabled(false);
   form->SetLayoutValue();
-  const auto expected = ExpectedStrip("img_default", entries);
+  const auto expected = ExpectedStrip(entries);
   ExpectStrip(*form, expected);
 
   // A page placed from the strip: its thumbnail disabled and named by the board view.
@@ -208,7 +231,7 @@ TEST_F(SlideStrip, AFileThatDoesNotDecodeStopsTheRebuildAfterTheEarlierPages) {
 
   // The pages listed before the bad file stay; nothing after it is looked at.
   std::vector<Thumb> expected;
-  for (const Thumb& t : ExpectedStrip("img_default", entries)) {
+  for (const Thumb& t : ExpectedStrip(entries)) {
     if (t.picture.width() == 13) break;
     expected.push_back(t);
   }

@@ -11,6 +11,8 @@
 
 #include "OfficeTestSupport.h"
 #include "os/Process.h"
+#include "rtl/CodePage.h"
+#include "rtl/Files.h"
 
 namespace {
 
@@ -148,6 +150,46 @@ TEST_F(PagesnapTest, ALongRunNeverLetsALaterOneOverwriteItsImages) {
   const auto picture = ReadJpeg(out() / "Image0300.jpg");
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->width, 96);
+}
+
+// The Excel road runs the tool once per sheet into one folder, each run from the sum of the
+// earlier exit codes: the folder then lists the images sheet after sheet, page after page.
+TEST_F(PagesnapTest, TheImagesOfAWorkbooksSheetsListInPageOrder) {
+  const std::vector<int> workbooks[] = {
+      {2, 3, 1}, {300, 3},  // the first exit code falls short of its 300 images
+  };
+  for (const std::vector<int>& sheets : workbooks) {
+    SCOPED_TRACE(sheets.size());
+    fs::remove_all(out());
+    fs::create_directory(out());
+    struct Page {
+      int width;  // each sheet's pages are of a width of their own
+      Rgb colour;
+    };
+    std::vector<Page> pages;
+    int start = 0;
+    for (std::size_t sheet = 0; sheet < sheets.size(); ++sheet) {
+      const int points = 12 + 6 * static_cast<int>(sheet);
+      const fs::path pdf = Pdf(std::to_string(sheet + 1) + ".pdf", sheets[sheet], points, 6);
+      const Outcome o = Run({pdf.string(), out().string() + "/", std::to_string(start)});
+      ASSERT_EQ(o.errors, "");
+      start += o.code;
+      for (int i = 0; i < sheets[sheet]; ++i) pages.push_back({points * 96 / 72, kColours[i % 3]});
+    }
+    const auto files = rtl::ListFiles(rtl::Utf8ToUnicode(out().string()));
+    ASSERT_EQ(files.size(), pages.size());
+    for (std::size_t n = 0; n < files.size(); ++n) {
+      SCOPED_TRACE(n);
+      char name[32];
+      std::snprintf(name, sizeof name, "Image%04zu.jpg", n);
+      const fs::path file = rtl::UnicodeToUtf8(files[n]);
+      EXPECT_EQ(file.filename().string(), name);
+      const auto picture = ReadJpeg(file);
+      ASSERT_TRUE(picture);
+      EXPECT_EQ(picture->width, pages[n].width);
+      EXPECT_TRUE(Near(picture->At(picture->width / 2, picture->height / 2), pages[n].colour));
+    }
+  }
 }
 
 TEST_F(PagesnapTest, WithoutOutputFolderWritesIntoTheWorkingFolder) {
