@@ -4,18 +4,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 
 #include "GuiApp.h"
+#include "rtl/Files.h"
 #include "svg_render.h"
 
 namespace {
 
 const QString kArtDir = QStringLiteral(VM_ART_DIR);
 const QString kSampleDir = QStringLiteral(VM_SAMPLE_DIR);
+const QString kSamplePngDir = QStringLiteral(VM_SAMPLE_PNG_DIR);
 
 class Artwork : public ::testing::Test {
  protected:
@@ -160,6 +163,30 @@ TEST_F(Artwork, SamplePagesAreSlidesThatSayTheirNumber) {
     EXPECT_GT(colours.size(), 8);
   }
   EXPECT_EQ(numbers.size(), files.size());  // every page number once
+}
+
+// The strip shows img_default's pages in the order the folder lists them: the lesson must read
+// in order, in the sources and in what the build renders from them.
+TEST_F(Artwork, SamplePagesListInLessonOrder) {
+  static const QRegularExpression page_no(QStringLiteral(R"(Page (\d+) of (\d+))"));
+  QStringList svgNames;
+  int expected = 1;
+  for (const std::u16string& path : rtl::ListFiles(kSampleDir.toStdU16String())) {
+    const QString file = QString::fromStdU16String(path);
+    SCOPED_TRACE(file.toStdString());
+    QFile svg(file);
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    const auto m = page_no.match(QString::fromUtf8(svg.readAll()));
+    ASSERT_TRUE(m.hasMatch());
+    EXPECT_EQ(m.captured(1).toInt(), expected++);
+    svgNames.push_back(QFileInfo(file).completeBaseName());
+  }
+  ASSERT_GE(svgNames.size(), 5);
+
+  QStringList pngNames;
+  for (const std::u16string& path : rtl::ListFiles(kSamplePngDir.toStdU16String()))
+    pngNames.push_back(QFileInfo(QString::fromStdU16String(path)).completeBaseName());
+  EXPECT_EQ(pngNames, svgNames);
 }
 
 }  // namespace
