@@ -727,8 +727,10 @@ void ActivityIndicator::Paint(QPainter& painter) {
   if (!animating_) return;
   const QPointF c(Width() / 2, Height() / 2);
   const float r = std::min(Width(), Height()) / 2;
+  // The twelve spokes stay in place; the fading trail moves round them clockwise with the
+  // phase. (Turning the spokes as well as the trail would paint every phase alike.)
   for (int i = 0; i < 12; ++i) {
-    const double a = (i - phase_) * M_PI / 6;
+    const double a = i * M_PI / 6;
     const int alpha = 40 + ((i + 12 - phase_) % 12) * 18;
     painter.setPen(
         QPen(QColor(0x66, 0x66, 0x66, std::min(alpha, 255)), r / 5, Qt::SolidLine, Qt::RoundCap));

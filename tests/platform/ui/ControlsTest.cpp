@@ -8,6 +8,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <vector>
 
 #include "QtEnvironment.h"
 #include "ui/Application.h"
@@ -349,6 +353,83 @@ TEST(UiActivityIndicator, SpinsOnlyWhileAnimating) {
   const int stopped = spinner->Phase();
   uitest::Pump(200ms);
   EXPECT_EQ(spinner->Phase(), stopped);
+}
+
+// Calls `seen` for every paint event of the watched widget.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(std::function<void()> seen) : seen_(std::move(seen)) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) seen_();
+    return false;
+  }
+
+ private:
+  std::function<void()> seen_;
+};
+
+// A tick reaches the screen: the window is painted again at each new phase, with nothing
+// else in the form asking for it.
+TEST(UiActivityIndicator, EachTickRepaintsTheWindow) {
+  ui::Form form;
+  form.SetClientSize(40, 40);
+  auto* spinner = new ui::ActivityIndicator(&form);
+  spinner->SetBounds(11, 11, 18, 18);
+  spinner->SetParent(&form);
+  std::set<int> paintedPhases;
+  PaintWatch watch([&] { paintedPhases.insert(spinner->Phase()); });
+  form.Widget()->installEventFilter(&watch);
+  form.Show();
+  ASSERT_TRUE(uitest::PumpUntil([&] { return !paintedPhases.empty(); }));
+  spinner->Start();
+  EXPECT_TRUE(uitest::PumpUntil([&] { return paintedPhases.size() >= 4; }));
+  form.Widget()->removeEventFilter(&watch);
+}
+
+// Pixels that differ by more than rounding does: a channel off by over 40 levels.
+int ClearlyChangedPixels(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return a.width() * a.height();
+  int changed = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+      if (std::max({std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
+                    std::abs(p.blue() - q.blue())}) > 40)
+        ++changed;
+    }
+  return changed;
+}
+
+// What the form paints of a spinning indicator must turn: the pictures of successive ticks
+// differ, also inside a scaled parent and on a high-density screen.
+TEST(UiActivityIndicator, PaintedPixelsChangeFromTickToTick) {
+  struct Case {
+    const char* what;
+    float parentScale;
+    qreal dpr;
+  };
+  const Case cases[] = {{"plain", 1.0f, 1.0}, {"scaled parent", 1.6f, 1.0}, {"dpr 2", 1.0f, 2.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui::Form form;
+    auto* holder = new ui::Layout(&form);
+    holder->SetBounds(4, 4, 30, 30);
+    holder->SetScale(c.parentScale, c.parentScale);
+    holder->SetParent(&form);
+    auto* spinner = new ui::ActivityIndicator(&form);
+    spinner->SetBounds(2, 2, 18, 18);
+    spinner->SetParent(holder);
+    spinner->Start();
+    const QSize pixels(qRound(60 * c.dpr), qRound(60 * c.dpr));
+    std::vector<QImage> frames{form.Render(pixels, c.dpr)};
+    for (int tick = 1; tick <= 3; ++tick) {
+      const int phase = spinner->Phase();
+      ASSERT_TRUE(uitest::PumpUntil([&] { return spinner->Phase() != phase; }));
+      frames.push_back(form.Render(pixels, c.dpr));
+      EXPECT_GT(ClearlyChangedPixels(frames[tick - 1], frames[tick]), 0) << "tick " << tick;
+    }
+    EXPECT_GT(ClearlyChangedPixels(frames[0], frames[2]), 0) << "two ticks apart";
+  }
 }
 
 }  // namespace
