@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -254,6 +258,47 @@ TEST_F(Import, WithoutAStatusFileTheSpinnerStays) {
   EXPECT_EQ(set_->txt_status->GetText(), QStringLiteral("PPT is uploading ..."));
   EXPECT_EQ(board_->HttpRequestCount(), 0u);
   EXPECT_FALSE(set_->ImportLoaded());
+}
+
+// While the import waits for the status file, what the window shows of the spinner turns:
+// the indicator's pixels in the window's own backing store change clearly from tick to tick.
+TEST_F(Import, TheSpinnerTurnsInTheWindowWhileTheConverterRuns) {
+  form_->img_set_click(nullptr);
+  set_->layout_exp_click(nullptr);
+  form_->Show();
+  ui::ActivityIndicator* spinner = set_->anime_load;
+  QWidget* window = form_->Widget();
+  auto shot = [&] {
+    const QRect where = spinner->LocalToForm().mapRect(spinner->LocalRect()).toAlignedRect();
+    return window->screen()
+        ->grabWindow(window->winId(), where.x(), where.y(), where.width(), where.height())
+        .toImage();
+  };
+  // Pixels of the two pictures that differ by more than rounding does.
+  auto changed = [](const QImage& a, const QImage& b) {
+    int n = 0;
+    for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+      for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+        const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+        if (std::max({std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
+                      std::abs(p.blue() - q.blue())}) > 40)
+          ++n;
+      }
+    return n;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return !shot().isNull(); }));
+  const QImage idle = shot();
+  Plan("none", {});
+  Pick(QStringLiteral("/x.pptx"));
+  ASSERT_TRUE(PumpUntil([&] { return changed(shot(), idle) > 0; })) << "the spinner shows";
+  std::vector<QImage> shots{shot()};
+  for (int tick = 1; tick <= 3; ++tick) {
+    ASSERT_TRUE(PumpUntil([&] { return changed(shot(), shots.back()) > 0; })) << "tick " << tick;
+    shots.push_back(shot());
+  }
+  EXPECT_GT(changed(shots[1], shots[3]), 0) << "not two pictures in turn";
+  EXPECT_TRUE(set_->timer_findfile->Enabled());
+  EXPECT_TRUE(spinner->Animating());
 }
 
 TEST_F(Import, ACancelOrAOneByteNameStartsNothing) {
