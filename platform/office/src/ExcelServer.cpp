@@ -48,37 +48,7 @@ class Worksheet : public DispatchObject {
   int number_;
 };
 
-class Worksheets : public DispatchObject {
- public:
-  explicit Worksheets(BookRef book) : book_(std::move(book)) {
-    AddMember(u"Count", [this](std::uint16_t flags, const DispParams&, Variant* result) {
-      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
-      std::lock_guard lock(book_->mutex);
-      if (!book_->document) return automation::E_FAIL;
-      if (result) *result = Variant::I4(book_->document->SheetCount());
-      return automation::S_OK;
-    });
-    // Item(Index): a collection's item answers as a method and as a property alike.
-    AddMember(u"Item", [this](std::uint16_t flags, const DispParams& p, Variant* result) {
-      if (!(flags & (kMethod | kGet))) return automation::DISP_E_MEMBERNOTFOUND;
-      const Variant* index = PositionalArg(p, 0);
-      if (!index) return automation::DISP_E_PARAMNOTFOUND;
-      int n = 0;
-      {
-        std::lock_guard lock(book_->mutex);
-        if (!book_->document) return automation::E_FAIL;
-        if (!IsNumber(index)) return automation::DISP_E_TYPEMISMATCH;
-        n = index->AsI4();
-        if (n < 1 || n > book_->document->SheetCount()) return automation::E_INVALIDARG;
-      }
-      if (result) *result = Variant::AttachDispatch(new Worksheet(book_, n));
-      return automation::S_OK;
-    });
-  }
-
- private:
-  BookRef book_;
-};
+using Worksheets = PartCollection<Workbook, Worksheet, &Workbook::SheetCount>;
 
 class WorkbookObject : public OnDocument<Workbook> {
  public:

@@ -140,6 +140,42 @@ class OnDocument : public automation::DispatchObject {
   DocumentRef<Doc> document_;
 };
 
+// The numbered parts of one open document (slides, worksheets): Count, from the document's
+// `count`, and Item(Index), which answers as a method and as a property alike with a new
+// Part(document, n) for n from 1 to the count.
+template <typename Doc, typename Part, int (Doc::*count)() const>
+class PartCollection : public automation::DispatchObject {
+ public:
+  explicit PartCollection(DocumentRef<Doc> document) : document_(std::move(document)) {
+    AddMember(u"Count", [this](std::uint16_t flags, const automation::DispParams&,
+                               automation::Variant* result) {
+      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
+      std::lock_guard lock(document_->mutex);
+      if (!document_->document) return automation::E_FAIL;
+      if (result) *result = automation::Variant::I4((document_->document.get()->*count)());
+      return automation::S_OK;
+    });
+    AddMember(u"Item", [this](std::uint16_t flags, const automation::DispParams& p,
+                              automation::Variant* result) {
+      if (!(flags & (kMethod | kGet))) return automation::DISP_E_MEMBERNOTFOUND;
+      const automation::Variant* index = automation::PositionalArg(p, 0);
+      if (!index) return automation::DISP_E_PARAMNOTFOUND;
+      if (!IsNumber(index)) return automation::DISP_E_TYPEMISMATCH;
+      const int n = index->AsI4();
+      {
+        std::lock_guard lock(document_->mutex);
+        if (!document_->document) return automation::E_FAIL;
+        if (n < 1 || n > (document_->document.get()->*count)()) return automation::E_INVALIDARG;
+      }
+      if (result) *result = automation::Variant::AttachDispatch(new Part(document_, n));
+      return automation::S_OK;
+    });
+  }
+
+ private:
+  DocumentRef<Doc> document_;
+};
+
 // The part every application object has: the session, the one document collection, and Quit,
 // which closes every document opened through it. The derived object adds the members, in the
 // order that gives them their DISPIDs.

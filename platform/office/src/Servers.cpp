@@ -107,36 +107,7 @@ class Slide : public DispatchObject {
   int number_;
 };
 
-class Slides : public DispatchObject {
- public:
-  explicit Slides(DeckRef deck) : deck_(std::move(deck)) {
-    AddMember(u"Count", [this](std::uint16_t flags, const DispParams&, Variant* result) {
-      if (!(flags & kGet)) return automation::DISP_E_MEMBERNOTFOUND;
-      std::lock_guard lock(deck_->mutex);
-      if (!deck_->document) return automation::E_FAIL;
-      if (result) *result = Variant::I4(deck_->document->PageCount());
-      return automation::S_OK;
-    });
-    // Item(Index): a collection's item answers as a method and as a property alike.
-    AddMember(u"Item", [this](std::uint16_t flags, const DispParams& p, Variant* result) {
-      if (!(flags & (kMethod | kGet))) return automation::DISP_E_MEMBERNOTFOUND;
-      const Variant* index = PositionalArg(p, 0);
-      if (!index) return automation::DISP_E_PARAMNOTFOUND;
-      if (!IsNumber(index)) return automation::DISP_E_TYPEMISMATCH;
-      const int n = index->AsI4();
-      {
-        std::lock_guard lock(deck_->mutex);
-        if (!deck_->document) return automation::E_FAIL;
-        if (n < 1 || n > deck_->document->PageCount()) return automation::E_INVALIDARG;
-      }
-      if (result) *result = Variant::AttachDispatch(new Slide(deck_, n));
-      return automation::S_OK;
-    });
-  }
-
- private:
-  DeckRef deck_;
-};
+using Slides = detail::PartCollection<ImpressDeck, Slide, &ImpressDeck::PageCount>;
 
 class Presentation : public detail::OnDocument<ImpressDeck> {
  public:
