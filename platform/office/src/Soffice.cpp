@@ -13,6 +13,7 @@
 #include <memory>
 #include <system_error>
 
+#include "KeptOffice.h"
 #include "Spawn.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,27 @@ bool IsExecutableFile(const fs::path& p) {
   std::error_code ec;
   return fs::is_regular_file(p, ec) && access(p.c_str(), X_OK) == 0;
 }
+
+std::string CacheRoot(const ConvertOptions& options) {
+  if (options.profileCache) return *options.profileCache;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    return (fs::path(xdg) / "vellumark").string();
+  }
+  if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    return (fs::path(home) / ".cache" / "vellumark").string();
+  }
+  return {};
+}
+
+template <typename Bytes>
+bool ReadInto(const fs::path& path, Bytes& data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
 
 // soffice is LibreOffice's launcher script; oosplash beside it is the program the script ends
 // in, and it restarts the office when a fresh profile asks for that. Starting it directly keeps
@@ -60,26 +82,19 @@ std::string FileUrl(const fs::path& path) {
   return url;
 }
 
-std::string CacheRoot(const ConvertOptions& options) {
-  if (options.profileCache) return *options.profileCache;
-  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
-    return (fs::path(xdg) / "vellumark").string();
-  }
-  if (const char* home = std::getenv("HOME"); home && *home == '/') {
-    return (fs::path(home) / ".cache" / "vellumark").string();
-  }
-  return {};
-}
-
 // A profile belongs to the LibreOffice build that made it; another build gets its own. All
 // engines share one kept profile per build.
-fs::path ProfileTemplate(const std::string& cacheRoot, const std::string& launcher) {
+std::string BuildKey(const std::string& launcher) {
   std::error_code ec;
   const auto stamp = fs::last_write_time(launcher, ec).time_since_epoch().count();
   const std::size_t key = std::hash<std::string>{}(launcher + '\n' + std::to_string(stamp));
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016zx", key);
-  return fs::path(cacheRoot) / (std::string("libreoffice-profile-") + hex);
+  return hex;
+}
+
+fs::path ProfileTemplate(const std::string& cacheRoot, const std::string& launcher) {
+  return fs::path(cacheRoot) / ("libreoffice-profile-" + BuildKey(launcher));
 }
 
 bool CopyTree(const fs::path& from, const fs::path& to) {
@@ -105,16 +120,6 @@ void SaveTemplate(const fs::path& profile, const fs::path& target) {
   }
   fs::remove_all(staging, ec);
 }
-
-template <typename Bytes>
-bool ReadInto(const fs::path& path, Bytes& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-}  // namespace
 
 TempDir::TempDir() {
   fs::path base = "/tmp";
@@ -157,18 +162,31 @@ bool RunConversion(const ConvertOptions& options, const std::string& target, con
     SetError(error, "LibreOffice (soffice) not found");
     return false;
   }
-  std::error_code ec;
-  const fs::path profile = scratch / "profile";
   const std::string launcher = LauncherFor(soffice);
   const std::string cacheRoot = CacheRoot(options);
-  fs::path templ;
-  bool fromTemplate = false;
-  if (!cacheRoot.empty()) {
-    templ = ProfileTemplate(cacheRoot, launcher);
-    if (fs::is_directory(templ / "user", ec)) {
-      fromTemplate = CopyTree(templ, profile);
-      if (!fromTemplate) fs::remove_all(profile, ec);
+  const fs::path templ = cacheRoot.empty() ? fs::path() : ProfileTemplate(cacheRoot, launcher);
+  // The kept instance first; whatever it could not do gets one start of LibreOffice of its own,
+  // on a private profile, as if there were no instance.
+  const std::function<bool()> madeOrOutput = [&] {
+    if (made) return made();
+    std::error_code ec;
+    if (fs::is_empty(outDir, ec)) {
+      SetError(error, failure);
+      return false;
     }
+    return true;
+  };
+  if (ConvertOnKeptOffice(options, launcher, target, outDir, inputs, templ, madeOrOutput, error) ==
+      KeptRun::Converted) {
+    return true;
+  }
+
+  std::error_code ec;
+  const fs::path profile = scratch / "profile";
+  bool fromTemplate = false;
+  if (!templ.empty() && fs::is_directory(templ / "user", ec)) {
+    fromTemplate = CopyTree(templ, profile);
+    if (!fromTemplate) fs::remove_all(profile, ec);
   }
   std::vector<std::string> argv = {
       launcher,       "-env:UserInstallation=" + FileUrl(profile),

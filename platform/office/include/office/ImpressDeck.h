@@ -22,7 +22,16 @@ struct ConvertOptions {
   // (a fresh profile makes LibreOffice set itself up and restart, which costs about a second).
   // Unset: $XDG_CACHE_HOME/vellumark, else $HOME/.cache/vellumark. Empty: always fresh.
   std::optional<std::string> profileCache;
+  // The program that keeps one headless LibreOffice ready between conversions (Officekeeper):
+  // conversions are handed to that instance instead of starting LibreOffice each time, and fall
+  // back to a start of their own when it cannot be used or fails. Unset: Officekeeper beside the
+  // running program, when there is one. Empty: every conversion starts LibreOffice itself.
+  std::optional<std::string> keeper;
 };
+
+// Ends the LibreOffice instance kept ready for this user and the soffice of `options`, if one
+// runs, and waits until its processes are gone. False when none ran.
+bool EndKeptOffice(const ConvertOptions& options = {});
 
 struct PageSize {
   double width = 0;  // points
