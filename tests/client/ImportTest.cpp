@@ -19,6 +19,7 @@
 
 #include "BoardSession.h"
 #include "ClientQtEnvironment.h"
+#include "LibreOffice.h"
 #include "MainForm.h"
 #include "board_peer/BoardPeer.h"
 
@@ -351,6 +352,8 @@ TEST_F(Import, AConnectFromTheOverlayEmptiesTheImportList) {
 
 #ifdef VM_REAL_SLIDEPRESS
 TEST_F(Import, TheRealConverterTurnsAPresentationIntoUploadedPages) {
+  VM_NEED_LIBREOFFICE();
+  const vmtest::PrivateOfficeHome home(dir_);
   fs::remove("toimg/Slidepress");
   fs::copy_file(VM_REAL_SLIDEPRESS, "toimg/Slidepress");
   fs::copy_file(VM_SAMPLE_DECK, "deck.pptx");

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <thread>
 
+#include "LibreOffice.h"
 #include "OfficeTestSupport.h"
 #include "office/ImpressDeck.h"
 
@@ -240,11 +241,13 @@ TEST_F(DeckWithFakeOffice, KeepsASetUpProfileForLaterRunsWithoutItsSettings) {
 // LibreOffice itself: a name full of shell syntax opens while a second conversion runs beside
 // it; the first profile that worked is kept, and a later run starts from it.
 TEST(DeckOnLibreOffice, OddNameAndParallelConversionOpenThenTheKeptProfileServes) {
-  ASSERT_FALSE(office::FindSoffice().empty()) << "LibreOffice is needed";
+  VM_NEED_LIBREOFFICE();
   TempFolder work;
   const fs::path tmp = work.path() / "tmp";
   fs::create_directory(tmp);
   ScopedEnv tmpdir("TMPDIR", tmp.string());
+  ScopedEnv home("HOME", (work.path() / "home").string());
+  ScopedEnv cache("XDG_CACHE_HOME", (work.path() / "xdg-cache").string());
   const fs::path odd = work.path() / "deck \"one\" 'two'; $(mkdir pwned) `mkdir pwned2` #.pptx";
   const fs::path plain = work.path() / "plain.pptx";
   fs::copy_file(kDataDir / "three-slides.pptx", odd);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "LibreOffice.h"
 #include "OfficeTestSupport.h"
 #include "ServerCalls.h"
 #include "office/Servers.h"
@@ -44,11 +45,13 @@ class PowerPointRoad : public ::testing::Test {
   TempFolder work_;
   ScopedEnv tmpdir_{"TMPDIR", (work_.path() / "tmp").string()};
   ScopedEnv cache_{"XDG_CACHE_HOME", (work_.path() / "cache").string()};
+  ScopedEnv home_{"HOME", (work_.path() / "home").string()};
   fs::path status_;
 };
 
 TEST_F(PowerPointRoad, ThreeSlidesGiveThreePicturesOfTheLayoutSizeThenSuccess) {
-  ASSERT_TRUE(office::RegisterOfficeServers()) << "LibreOffice is needed";
+  VM_NEED_LIBREOFFICE();
+  ASSERT_TRUE(office::RegisterOfficeServers());
   EXPECT_EQ(0, Convert(kDataDir / "three-slides.pptx"));
   EXPECT_EQ("success\r\n", ReadText(status_));
 
@@ -69,7 +72,8 @@ TEST_F(PowerPointRoad, ThreeSlidesGiveThreePicturesOfTheLayoutSizeThenSuccess) {
 }
 
 TEST_F(PowerPointRoad, ADocumentThatIsNoPresentationCannotBeOpened) {
-  ASSERT_TRUE(office::RegisterOfficeServers()) << "LibreOffice is needed";
+  VM_NEED_LIBREOFFICE();
+  ASSERT_TRUE(office::RegisterOfficeServers());
   // LibreOffice would open this as a text and print it; PowerPoint cannot open it at all.
   const fs::path notes = work_.path() / "notes.pptx";
   std::ofstream(notes) << "just some notes, not a presentation\n";

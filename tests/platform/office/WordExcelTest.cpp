@@ -12,6 +12,7 @@
 #include <iterator>
 #include <memory>
 
+#include "LibreOffice.h"
 #include "OfficeTestSupport.h"
 #include "ServerCalls.h"
 #include "office/Servers.h"
@@ -86,6 +87,7 @@ class Servers : public ::testing::Test {
   TempFolder work_;
   ScopedEnv tmpdir_{"TMPDIR", (work_.path() / "tmp").string()};
   ScopedEnv cache_{"XDG_CACHE_HOME", (work_.path() / "cache").string()};
+  ScopedEnv home_{"HOME", (work_.path() / "home").string()};
 };
 
 TEST_F(Servers, WithoutLibreOfficeNoProgIdResolves) {
@@ -168,7 +170,8 @@ class RoadsOnLibreOffice : public Servers {
     ASSERT_FALSE(status_.empty());
     fs::remove(status_);
     ASSERT_TRUE(fs::exists(fs::path(status_).parent_path() / "Pagesnap"));
-    ASSERT_TRUE(office::RegisterOfficeServers()) << "LibreOffice is needed";
+    VM_NEED_LIBREOFFICE();
+    ASSERT_TRUE(office::RegisterOfficeServers());
   }
   void TearDown() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
