@@ -1,26 +1,41 @@
-// The PowerPoint road on LibreOffice against the bare pipeline it stands for (soffice to PDF,
-// then pdftoppm to JPEG at the same size), on one presentation of 20 slides, run in turns.
+// An import through the converter program, as the client starts it, against the bare pipeline
+// it stands for: `soffice --headless --convert-to pdf`, then `pdftoppm -jpeg` (for slides at the
+// slide's size), both started cold, measured beside it in the same turn.
+//   BM_Import12Slides  a presentation of 12 slides: the first import (no LibreOffice kept: the
+//                      converter starts the instance) and a later one (the instance is kept)
+//   BM_Excel3Sheets    a workbook of three sheets, the same two ways
+// Each turn runs the three in turns of order; the counters give medians and ranges of the times
+// and of each import's ratio to the bare pipeline of its own turn, and the load average before
+// and after. Everything runs with a private HOME, cache, runtime and temporary folder.
 #include <benchmark/benchmark.h>
-#include <converter/Converter.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Spawn.h"
 #include "office/ImpressDeck.h"
-#include "office/Servers.h"
+
+extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSlides = 20;
+constexpr int kSlides = 12;
 constexpr auto kTimeout = std::chrono::seconds(180);
 
 // 960 x 540 points, each slide with a title, some shapes and a paragraph of text.
@@ -81,31 +96,69 @@ void Run(const std::vector<std::string>& argv) {
   }
 }
 
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double one = -1;
+  in >> one;
+  return one;
+}
+
+struct Spread {
+  double median = 0, min = 0, max = 0;
+};
+
+Spread Of(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  if (n == 0) return {};
+  return {n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2, v.front(), v.back()};
+}
+
 struct Fixture {
   fs::path root;
   fs::path deck;
+  fs::path workbook;
   int width = 0;
   int height = 0;
+  std::string soffice;
 
   Fixture() {
     std::string pattern = (fs::temp_directory_path() / "office-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
     root = pattern;
-    // The road keeps its set-up LibreOffice profile here; the warm-up run makes it.
+    for (const char* d : {"home", "cache", "run", "tmp", "toimg"}) fs::create_directory(root / d);
+    chmod((root / "run").c_str(), 0700);
+    // Neither the bare pipeline nor the converter may touch the user's own LibreOffice profile,
+    // cache or instance.
+    setenv("HOME", (root / "home").c_str(), 1);
     setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
-    std::ofstream(root / "deck.fodp") << PresentationXml();
-    const std::string soffice = office::FindSoffice();
+    setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    soffice = office::FindSoffice();
     if (soffice.empty()) throw std::runtime_error("LibreOffice is needed");
-    Run({soffice, "-env:UserInstallation=file://" + (root / "profile").string(), "--headless",
-         "--convert-to", "pptx", "--outdir", root.string(), (root / "deck.fodp").string()});
+    // The converter from a run folder of its own, as the client starts it.
+    for (const char* program : {VM_SLIDEPRESS, VM_OFFICEKEEPER, VM_PAGESNAP}) {
+      fs::copy_file(program, root / "toimg" / fs::path(program).filename());
+    }
+    std::ofstream(root / "deck.fodp") << PresentationXml();
+    Run({soffice, "--headless", "--convert-to", "pptx", "--outdir", root.string(),
+         (root / "deck.fodp").string()});
     deck = root / "deck.pptx";
-    auto opened = office::ImpressDeck::Open(deck.string());
+    workbook = root / "workbook.xlsx";
+    fs::copy_file(VM_WORKBOOK, workbook);
+    office::ConvertOptions cold;
+    cold.keeper = "";
+    auto opened = office::ImpressDeck::Open(deck.string(), cold);
     if (!opened || opened->PageCount() != kSlides) throw std::runtime_error("deck");
     width = static_cast<int>(static_cast<float>(opened->PageSizeAt(1)->width));
     height = static_cast<int>(static_cast<float>(opened->PageSizeAt(1)->height));
-    if (!office::RegisterOfficeServers()) throw std::runtime_error("no PowerPoint server");
   }
   ~Fixture() {
+    office::EndKeptOffice();
     std::error_code ec;
     fs::remove_all(root, ec);
   }
@@ -117,60 +170,110 @@ struct Fixture {
     return p;
   }
 
-  double Bare() const {
+  double Bare(const fs::path& document, bool slides) const {
     const fs::path out = Fresh("bare");
     const auto start = Clock::now();
-    Run({"soffice", "--headless", "--convert-to", "pdf", "--outdir", out.string(), deck.string()});
-    Run({"pdftoppm", "-jpeg", "-scale-to-x", std::to_string(width), "-scale-to-y",
-         std::to_string(height), (out / "deck.pdf").string(), (out / "Picture").string()});
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    Run({soffice, "--headless", "--convert-to", "pdf", "--outdir", out.string(),
+         document.string()});
+    const fs::path pdf = out / document.filename().replace_extension(".pdf");
+    if (slides) {
+      Run({"pdftoppm", "-jpeg", "-scale-to-x", std::to_string(width), "-scale-to-y",
+           std::to_string(height), pdf.string(), (out / "Picture").string()});
+    } else {
+      Run({"pdftoppm", "-jpeg", pdf.string(), (out / "Image").string()});
+    }
+    return Seconds(start);
   }
 
-  double Road() const {
-    const fs::path out = Fresh("road");
-    const std::string document = deck.string();
-    const std::string folder = out.string() + "/";
+  // The converter until its status file is there, which is what the client waits for.
+  double Import(const fs::path& document, std::size_t images) const {
+    const fs::path out = Fresh("out");
+    const fs::path status = root / "toimg" / "pdf_temp";
+    fs::remove(status);
     const auto start = Clock::now();
-    const int rc = converter::ConvertPowerPoint(std::u16string(document.begin(), document.end()),
-                                                std::u16string(folder.begin(), folder.end()));
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (rc != 0) throw std::runtime_error("road failed");
-    int images = 0;
-    for (const auto& e : fs::directory_iterator(out)) images += e.path().extension() == ".jpg";
-    if (images != kSlides) throw std::runtime_error("road wrote too few images");
+    pid_t pid = -1;
+    std::string program = (root / "toimg" / "Slidepress").string();
+    std::string path = document.string();
+    std::string folder = out.string();
+    char* argv[] = {program.data(), path.data(), folder.data(), nullptr};
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) {
+      throw std::runtime_error("cannot start Slidepress");
+    }
+    while (!fs::exists(status)) {
+      if (Seconds(start) > 300) throw std::runtime_error("no status file");
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const double seconds = Seconds(start);
+    int code = -1;
+    waitpid(pid, &code, 0);
+    std::size_t jpegs = 0;
+    for (const auto& e : fs::directory_iterator(out)) jpegs += e.path().extension() == ".jpg";
+    if (jpegs != images) throw std::runtime_error("the import wrote " + std::to_string(jpegs));
     return seconds;
   }
 };
 
-// Each iteration runs both, in alternating order; the reported time is the road's, the
-// counters give both means and their ratio.
-void BM_RoadVersusBarePipeline(benchmark::State& state) {
+Fixture& TheFixture() {
   static Fixture fixture;
-  fixture.Bare();  // the default profile and the page cache warm up outside the timing
-  fixture.Road();
-  double bare = 0;
-  double road = 0;
-  bool roadFirst = false;
-  for (auto _ : state) {
-    double b, r;
-    if (roadFirst) {
-      r = fixture.Road();
-      b = fixture.Bare();
-    } else {
-      b = fixture.Bare();
-      r = fixture.Road();
-    }
-    roadFirst = !roadFirst;
-    bare += b;
-    road += r;
-    state.SetIterationTime(r);
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["bare_s"] = bare / n;
-  state.counters["road_s"] = road / n;
-  state.counters["ratio"] = road / bare;
+  return fixture;
 }
-BENCHMARK(BM_RoadVersusBarePipeline)->Iterations(6)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One turn: the bare pipeline, the first import (the converter finds no instance) and a later
+// one, in turns of order.
+void Measure(benchmark::State& state, const fs::path& document, bool slides, std::size_t images) {
+  Fixture& f = TheFixture();
+  const double loadBefore = LoadAverage();
+  // The page cache, the bare pipeline's own profile and the converter's kept one warm up here.
+  f.Bare(document, slides);
+  f.Import(document, images);
+  office::EndKeptOffice();
+  std::vector<double> bare, first, later, firstRatio, laterRatio;
+  int turn = 0;
+  for (auto _ : state) {
+    double b = 0, c = 0, w = 0;
+    office::EndKeptOffice();
+    if (turn++ % 2 == 0) {
+      b = f.Bare(document, slides);
+      c = f.Import(document, images);
+      w = f.Import(document, images);
+    } else {
+      c = f.Import(document, images);
+      w = f.Import(document, images);
+      b = f.Bare(document, slides);
+    }
+    state.SetIterationTime(w);
+    bare.push_back(b);
+    first.push_back(c);
+    later.push_back(w);
+    firstRatio.push_back(c / b);
+    laterRatio.push_back(w / b);
+  }
+  office::EndKeptOffice();
+  const auto put = [&](const std::string& name, const std::vector<double>& v) {
+    const Spread s = Of(v);
+    state.counters[name + "_med"] = s.median;
+    state.counters[name + "_min"] = s.min;
+    state.counters[name + "_max"] = s.max;
+  };
+  put("bare_s", bare);
+  put("first_s", first);
+  put("later_s", later);
+  put("first_x", firstRatio);
+  put("later_x", laterRatio);
+  state.counters["load_before"] = loadBefore;
+  state.counters["load_after"] = LoadAverage();
+}
+
+void BM_Import12Slides(benchmark::State& state) {
+  Measure(state, TheFixture().deck, true, kSlides);
+}
+BENCHMARK(BM_Import12Slides)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// three-sheets.xlsx prints on 2 + 1 + 1 pages.
+void BM_Excel3Sheets(benchmark::State& state) {
+  Measure(state, TheFixture().workbook, false, 4);
+}
+BENCHMARK(BM_Excel3Sheets)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
