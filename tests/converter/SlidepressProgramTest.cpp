@@ -5,14 +5,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -65,41 +68,50 @@ class Child {
     ::close(inPipe[0]);
     out_ = outPipe[0];
     in_ = inPipe[1];
+    pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    EXPECT_GE(pidfd_, 0) << std::strerror(errno);
   }
   ~Child() {
     if (pid_ > 0 && !exited_) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    ::close(out_);
+    if (out_ >= 0) ::close(out_);
     if (in_ >= 0) ::close(in_);
+    if (pidfd_ >= 0) ::close(pidfd_);
   }
 
   void Send(std::string_view bytes) {
     EXPECT_EQ(::write(in_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
 
-  // True while the child still runs after `span`.
-  bool RunsFor(std::chrono::milliseconds span) {
-    std::this_thread::sleep_for(span);
-    int status = 0;
-    return ::waitpid(pid_, &status, WNOHANG) == 0;
+  // True once a thread of the child sits in a read of its standard input, which is how waiting
+  // for Enter looks from outside; false when the child ends first or `limit` passes. Only
+  // meaningful while nothing has been sent: a read of an empty pipe blocks until we write.
+  bool WaitsForInput(std::chrono::milliseconds limit = kLimit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      if (ReadsStandardInput()) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
+      // Wakes at once when the child ends; otherwise looks again shortly.
+      if (Ended(10ms)) return false;
+    }
   }
 
   // The exit code, or -1000 when the child did not end in time (it is then killed).
-  int Wait(std::chrono::milliseconds limit = 10s) {
+  int Wait(std::chrono::milliseconds limit = kLimit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (Ended(std::max(left, 0ms))) {
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid_, &status, 0), pid_);
         exited_ = true;
         Drain();
         return WIFEXITED(status) ? WEXITSTATUS(status) : -2000;
       }
-      if (std::chrono::steady_clock::now() > end) return -1000;
-      Drain();
-      std::this_thread::sleep_for(5ms);
+      if (left <= 0ms) return -1000;
     }
   }
 
@@ -108,12 +120,53 @@ class Child {
     return output_;
   }
 
+  // Bounds that only a broken program reaches; a slow machine does not.
+  static constexpr std::chrono::milliseconds kLimit = 60s;
+
  private:
+  // Waits up to `span` for the child to end, taking in its output meanwhile; true when it has
+  // ended (it is not reaped).
+  bool Ended(std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    for (;;) {
+      pollfd p[2] = {{pidfd_, POLLIN, 0}, {out_, POLLIN, 0}};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      const int ready = ::poll(p, out_ >= 0 ? 2 : 1, static_cast<int>(std::max(left, 0ms).count()));
+      if (ready < 0 && errno != EINTR) {
+        ADD_FAILURE() << "poll: " << std::strerror(errno);
+        return true;
+      }
+      if ((p[0].revents & POLLIN) != 0) return true;
+      if ((p[1].revents & (POLLIN | POLLHUP)) != 0) Drain();
+      if (left <= 0ms) return false;
+    }
+  }
+
+  // Whether one of the child's threads is blocked in read(0, ...): /proc/<pid>/task/<tid>/syscall
+  // starts with the number of the system call and its first argument.
+  bool ReadsStandardInput() const {
+    std::error_code error;
+    for (const auto& task :
+         fs::directory_iterator(fs::path("/proc") / std::to_string(pid_) / "task", error)) {
+      std::ifstream in(task.path() / "syscall");
+      long number = -1;
+      std::string fd;
+      if (in >> number >> fd && number == SYS_read && fd == "0x0") return true;
+    }
+    return false;
+  }
+
   void Drain() {
+    if (out_ < 0) return;
     pollfd p{out_, POLLIN, 0};
     while (::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP)) != 0) {
       char buffer[4096];
       const ssize_t got = ::read(out_, buffer, sizeof buffer);
+      if (got == 0) {  // the child closed its output: nothing more will come
+        ::close(out_);
+        out_ = -1;
+      }
       if (got <= 0) break;
       output_.append(buffer, static_cast<std::size_t>(got));
     }
@@ -122,6 +175,7 @@ class Child {
   pid_t pid_ = -1;
   int out_ = -1;
   int in_ = -1;
+  int pidfd_ = -1;  // readable once the child has ended
   bool exited_ = false;
   std::string output_;
 };
@@ -151,7 +205,8 @@ class ProgramTest : public ::testing::Test {
 
 TEST_F(ProgramTest, NoArgumentWaitsForEnterAndEndsWithMinusOne) {
   Child child(Program(), {}, Input::Pipe);
-  EXPECT_TRUE(child.RunsFor(300ms));
+  // Everything it printed before it began to wait is in the pipe by then.
+  ASSERT_TRUE(child.WaitsForInput()) << "ended or never read its input: " << child.Output();
   EXPECT_EQ(child.Output(), "please input the office file path.");
   child.Send("\n");
   EXPECT_EQ(child.Wait(), 255);
