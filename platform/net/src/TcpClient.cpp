@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -20,6 +21,9 @@ namespace {
 
 constexpr const char* kNotConnected = "Not Connected";
 constexpr const char* kDisconnected = "Disconnected.";
+constexpr const char* kWriteTimedOut = "Write timed out.";
+constexpr auto kWaitSlice = std::chrono::milliseconds(kWaitSliceMs);
+constexpr auto kLongestPoll = std::chrono::hours(1);  // poll takes an int of milliseconds
 
 // One socket, shared by the threads that use it: the descriptor is closed only when the last
 // user lets go, so no thread ever polls a closed (or reused) descriptor number.
@@ -48,14 +52,16 @@ struct TcpClient::Impl {
   int port = 0;
   int connectTimeout = 0;
   int readTimeout = 0;
+  int writeTimeout = 0;
+  WaitHook waitHook;
   std::shared_ptr<Socket> sock;        // the open connection
   std::shared_ptr<Socket> connecting;  // a connect in progress, so Disconnect can abort it
   std::vector<std::uint8_t> buffer;    // received, not yet read: [head, size)
   std::size_t head = 0;
 
-  std::mutex connectMu;  // one Connect at a time
-  std::mutex readMu;     // one ReadBytes at a time
-  std::mutex writeMu;    // one Write at a time: writes never interleave
+  std::mutex connectMu;      // one Connect at a time
+  std::mutex readMu;         // one ReadBytes at a time
+  std::timed_mutex writeMu;  // one Write at a time: writes never interleave
 
   std::size_t BufferedLocked() const { return buffer.size() - head; }
 
@@ -110,7 +116,50 @@ struct TcpClient::Impl {
     }
     return true;
   }
+
+  // Waits until `s` takes bytes again, fails or is disconnected. Past the deadline, closes the
+  // connection (when it is still the client's) and raises WriteTimeout.
+  void WaitForRoom(Socket& s, Clock::time_point deadline, const WaitHook& hook) {
+    for (;;) {
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        {
+          std::lock_guard lock(mu);
+          if (sock.get() == &s) {
+            sock.reset();
+            ClearBufferLocked();
+          }
+        }
+        s.wake.Signal();  // a read on this connection ends too
+        ::shutdown(s.fd, SHUT_RDWR);
+        throw net::WriteTimeout(kWriteTimedOut);
+      }
+      // Without a hook one wait up to the deadline does; with one, slices of kWaitSlice.
+      int wait = 0;  // no limit
+      if (hook || deadline != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        left = std::min<std::chrono::milliseconds>(left, hook ? kWaitSlice : kLongestPoll);
+        wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 1));
+      }
+      pollfd fds[2] = {{s.fd, POLLOUT, 0}, {s.wake.fd(), POLLIN, 0}};
+      const int rc = detail::PollFor(fds, 2, wait);
+      if (rc < 0) detail::ThrowSocketError(errno);
+      if (rc > 0) return;  // room, an error or a Disconnect: the next send tells which
+      if (hook) hook();
+    }
+  }
 };
+
+bool LockUntil(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline,
+               const WaitHook& hook) {
+  if (lock.try_lock()) return true;
+  for (;;) {
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    if (lock.try_lock_until(deadline - now > kWaitSlice ? now + kWaitSlice : deadline)) return true;
+    if (hook) hook();
+  }
+}
 
 TcpClient::TcpClient() : impl_(std::make_unique<Impl>()) {}
 
@@ -156,6 +205,32 @@ void TcpClient::SetReadTimeout(int milliseconds) {
 int TcpClient::ReadTimeout() const {
   std::lock_guard lock(impl_->mu);
   return impl_->readTimeout;
+}
+
+void TcpClient::SetWriteTimeout(int milliseconds) {
+  std::lock_guard lock(impl_->mu);
+  impl_->writeTimeout = milliseconds;
+}
+
+int TcpClient::WriteTimeout() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->writeTimeout;
+}
+
+Clock::time_point TcpClient::WriteDeadline() const {
+  const int timeout = WriteTimeout();
+  if (timeout <= 0) return Clock::time_point::max();
+  return Clock::now() + std::chrono::milliseconds(timeout);
+}
+
+void TcpClient::SetWaitHook(WaitHook hook) {
+  std::lock_guard lock(impl_->mu);
+  impl_->waitHook = std::move(hook);
+}
+
+WaitHook TcpClient::GetWaitHook() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->waitHook;
 }
 
 void TcpClient::Connect() {
@@ -245,8 +320,10 @@ void TcpClient::Disconnect() {
   }
   for (const auto& s : {open, pending}) {
     if (!s) continue;
-    ::shutdown(s->fd, SHUT_RDWR);  // the peer sees the close now, not when the last user lets go
+    // The wake first, so a waiting write or read ends as disconnected rather than on the
+    // socket error the shutdown causes.
     s->wake.Signal();
+    ::shutdown(s->fd, SHUT_RDWR);  // the peer sees the close now, not when the last user lets go
   }
 }
 
@@ -300,8 +377,14 @@ std::vector<std::uint8_t> TcpClient::ReadBytes(std::size_t n) {
 }
 
 void TcpClient::Write(std::span<const std::uint8_t> bytes) {
+  Write(bytes, WriteDeadline());
+}
+
+void TcpClient::Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
   Impl& d = *impl_;
-  std::lock_guard writeLock(d.writeMu);
+  const WaitHook hook = GetWaitHook();
+  std::unique_lock writeLock(d.writeMu, std::defer_lock);
+  if (!LockUntil(writeLock, deadline, hook)) throw net::WriteTimeout(kWriteTimedOut);
   std::shared_ptr<Socket> s;
   {
     std::lock_guard lock(d.mu);
@@ -316,8 +399,7 @@ void TcpClient::Write(std::span<const std::uint8_t> bytes) {
     if (sent >= 0) {
       done += static_cast<std::size_t>(sent);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      pollfd fds[2] = {{s->fd, POLLOUT, 0}, {s->wake.fd(), POLLIN, 0}};
-      if (detail::PollFor(fds, 2, 0) < 0) detail::ThrowSocketError(errno);
+      d.WaitForRoom(*s, deadline, hook);
     } else if (errno != EINTR) {
       detail::ThrowSocketError(errno);
     }

@@ -72,9 +72,12 @@ class Fd {
 };
 
 // A TCP socket bound to 127.0.0.1 on an ephemeral port; listening when `backlog` >= 0.
-inline Fd TcpOnLoopback(int backlog) {
+// receiveBuffer > 0 sets SO_RCVBUF, which accepted connections take over.
+inline Fd TcpOnLoopback(int backlog, int receiveBuffer = 0) {
   Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in a = Loopback(0);
+  if (fd.get() >= 0 && receiveBuffer > 0)
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     throw std::runtime_error("bind");
   }
@@ -135,10 +138,11 @@ class Peer {
   bool eof_ = false;
 };
 
-// A listening socket on 127.0.0.1.
+// A listening socket on 127.0.0.1; receiveBuffer > 0 gives its connections that SO_RCVBUF.
 class Listener {
  public:
-  Listener() : fd_(TcpOnLoopback(8)), port_(BoundPort(fd_.get())) {}
+  explicit Listener(int receiveBuffer = 0)
+      : fd_(TcpOnLoopback(8, receiveBuffer)), port_(BoundPort(fd_.get())) {}
   int port() const { return port_; }
   Peer Accept(std::chrono::milliseconds limit = 3000ms) {
     pollfd p{fd_.get(), POLLIN, 0};

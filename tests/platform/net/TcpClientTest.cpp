@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LoopbackPeer.h"
+#include "SocketTable.h"
 #include "net/Error.h"
 #include "net/TcpClient.h"
 
@@ -143,7 +147,17 @@ TEST_F(FullBacklogTest, DisconnectAbortsPendingConnect) {
   client.SetPort(port);
   client.SetConnectTimeout(20000);
   auto connect = std::async(std::launch::async, [&] { client.Connect(); });
-  std::this_thread::sleep_for(100ms);
+  // The kernel shows the client's connect under way once it has begun (the last filler's hangs
+  // too: it is told apart by its port).
+  std::vector<int> fillerPorts;
+  for (const auto& f : fillers) fillerPorts.push_back(nettest::BoundPort(f.get()));
+  ASSERT_TRUE(nettest::WaitUntil([&] {
+    for (const socktest::TcpSocket& s : socktest::TcpSockets())
+      if (s.remote_port == port && s.state == socktest::kSynSent &&
+          std::find(fillerPorts.begin(), fillerPorts.end(), s.local_port) == fillerPorts.end())
+        return true;
+    return false;
+  })) << "no connect under way";
   const auto start = Clock::now();
   client.Disconnect();
   ASSERT_EQ(connect.wait_for(2s), std::future_status::ready);
@@ -276,13 +290,24 @@ TEST_F(TcpClientTest, ReconnectsAfterPeerClose) {
 TEST_F(TcpClientTest, DisconnectFromAnotherThreadUnblocksRead) {
   Peer peer = ConnectPeer(20000);
   peer.Send("xy");
+  // The two bytes wait in the kernel until the read takes them: then it waits for the rest.
+  auto input = [&] {
+    socktest::TcpSocket s;
+    return socktest::SocketTo("127.0.0.1", listener.port(), &s) ? s.rx_queue : 99ul;
+  };
+  ASSERT_TRUE(nettest::WaitUntil([&] { return input() == 2; }));
   auto read = std::async(std::launch::async, [&] { return client.ReadBytes(6); });
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(nettest::WaitUntil([&] { return input() == 0; })) << "the read did not start";
   const auto start = Clock::now();
   client.Disconnect();
   ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
   EXPECT_LT(Clock::now() - start, 1000ms);
-  EXPECT_THROW(read.get(), net::Error);
+  try {
+    read.get();
+    FAIL() << "read returned";
+  } catch (const net::Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Disconnected.") << "interrupted, not refused at the start";
+  }
   EXPECT_FALSE(client.Connected());
   EXPECT_TRUE(peer.SeesClose());
   // Bytes of the old connection never reach a new one.
@@ -350,6 +375,136 @@ TEST_F(TcpClientTest, WriteAfterDisconnectRaises) {
   } catch (const net::Error& e) {
     EXPECT_EQ(std::string(e.what()), "Not Connected");
   }
+}
+
+// ---------------------------------------------------------------- write deadline
+
+// A peer that accepts and never reads, with a small receive buffer: the client's writes soon
+// have nowhere to go. A write far larger than every buffer on the way blocks for certain.
+class StalledPeerTest : public ::testing::Test {
+ protected:
+  Peer ConnectPeer() {
+    client.SetHost(u"127.0.0.1");
+    client.SetPort(listener.port());
+    client.SetConnectTimeout(2000);
+    client.Connect();
+    return listener.Accept();
+  }
+
+  // The calls of the wait hook, per thread.
+  void RecordWaits(std::function<void()> also = {}) {
+    client.SetWaitHook([this, also] {
+      {
+        std::lock_guard lock(mutex);
+        ++waits[std::this_thread::get_id()];
+      }
+      if (also) also();
+    });
+  }
+  int WaitsOf(std::thread::id thread) {
+    std::lock_guard lock(mutex);
+    return waits[thread];
+  }
+
+  nettest::Listener listener{4096};
+  net::TcpClient client;
+  const std::vector<std::uint8_t> big = std::vector<std::uint8_t>(32 << 20, 'x');
+  std::mutex mutex;
+  std::map<std::thread::id, int> waits;
+};
+
+// Waits for a write on another thread; without a deadline only a Disconnect ends it, and the
+// test fails instead of hanging.
+bool Ends(std::future<void>& write, net::TcpClient& client, std::chrono::milliseconds limit) {
+  if (write.wait_for(limit) == std::future_status::ready) return true;
+  client.Disconnect();
+  write.wait();
+  return false;
+}
+
+TEST_F(StalledPeerTest, AWriteThePeerDoesNotTakeFailsAtTheDeadlineAndClosesTheConnection) {
+  Peer peer = ConnectPeer();
+  client.SetWriteTimeout(300);
+  const auto start = Clock::now();
+  auto write = std::async(std::launch::async, [&] { client.Write(big); });
+  ASSERT_TRUE(Ends(write, client, 10s)) << "the write was still blocked after 10 s";
+  const auto took = Clock::now() - start;
+  try {
+    write.get();
+    FAIL() << "the write went out";
+  } catch (const net::WriteTimeout& e) {
+    EXPECT_EQ(std::string(e.what()), "Write timed out.");
+  }
+  EXPECT_GE(took, 290ms);
+  EXPECT_LT(took, 3000ms);
+  // Half a write on the wire would corrupt the stream: the connection is gone.
+  EXPECT_FALSE(client.Connected());
+  EXPECT_THROW(client.Write(Bytes("x")), net::Error);
+  EXPECT_TRUE(peer.SeesClose(10s));
+}
+
+TEST_F(StalledPeerTest, TheWaitForAnotherWriteCountsAndLeavesThatWriteAlone) {
+  Peer peer = ConnectPeer();
+  RecordWaits();
+  // The first write has all the time in the world; it blocks in the socket.
+  std::thread::id firstThread;
+  auto first = std::async(std::launch::async, [&] {
+    firstThread = std::this_thread::get_id();
+    client.Write(big, Clock::now() + 60s);
+  });
+  ASSERT_TRUE(nettest::WaitUntil([&] {
+    std::lock_guard lock(mutex);
+    for (const auto& [thread, n] : waits)
+      if (n > 0) return true;
+    return false;
+  })) << "the first write never waited";
+
+  client.SetWriteTimeout(300);
+  const auto start = Clock::now();
+  try {
+    client.Write(Bytes("second"));
+    FAIL() << "the second write went out";
+  } catch (const net::WriteTimeout& e) {
+    EXPECT_EQ(std::string(e.what()), "Write timed out.");
+  }
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, 290ms);
+  EXPECT_LT(took, 3000ms);
+  EXPECT_GT(WaitsOf(std::this_thread::get_id()), 0) << "the wait for the lock calls the hook";
+  EXPECT_TRUE(client.Connected()) << "the connection stays with the write that holds it";
+  EXPECT_EQ(first.wait_for(0ms), std::future_status::timeout);
+
+  client.Disconnect();
+  ASSERT_EQ(first.wait_for(2s), std::future_status::ready) << "a Disconnect ends the wait";
+  try {
+    first.get();
+    FAIL() << "the first write went out";
+  } catch (const net::Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Disconnected.");
+  }
+}
+
+TEST_F(StalledPeerTest, TheWaitHookRunsOnTheWaitingThreadAndMayEndTheWait) {
+  Peer peer = ConnectPeer();
+  // No write time-out: the hook alone ends this wait, from the waiting thread itself.
+  int calls = 0;
+  std::thread::id writer;
+  std::thread::id hookThread;
+  client.SetWaitHook([&] {
+    hookThread = std::this_thread::get_id();
+    if (++calls == 3) client.Disconnect();
+  });
+  const auto start = Clock::now();
+  auto write = std::async(std::launch::async, [&] {
+    writer = std::this_thread::get_id();
+    client.Write(big);
+  });
+  ASSERT_TRUE(Ends(write, client, 10s)) << "the hook did not end the wait";
+  EXPECT_THROW(write.get(), net::Error);
+  EXPECT_EQ(calls, 3) << "the write ends at once after the hook's Disconnect";
+  EXPECT_EQ(hookThread, writer);
+  EXPECT_LT(Clock::now() - start, 3000ms) << "the hook comes every few tens of ms";
+  EXPECT_FALSE(client.Connected());
 }
 
 }  // namespace

@@ -16,6 +16,12 @@ class ReadTimeout : public Error {
   using Error::Error;
 };
 
+// A write that did not go out within the write time-out ("Write timed out.").
+class WriteTimeout : public Error {
+ public:
+  using Error::Error;
+};
+
 // The peer closed the connection ("Connection Closed Gracefully.").
 class ConnClosedGracefully : public Error {
  public:
