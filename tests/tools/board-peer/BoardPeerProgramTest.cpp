@@ -134,6 +134,11 @@ TEST(BoardPeerProgramTest, CommandsDriveTheBoardAndItOutlivesStdin) {
   EXPECT_EQ(err, ECONNREFUSED);
   p.Command("accept");
   EXPECT_NE(p.LineStartingWith("accepting"), "");
+  p.Command("stall");
+  EXPECT_NE(p.LineStartingWith("stalled"), "");
+  ASSERT_TRUE(s.Send("{\"pcup\":\"\"}pqend"));
+  p.Command("resume");  // its answer and the text it lets in come in either order
+  EXPECT_EQ(p.LineStartingWith("text "), "text 0: {\"pcup\":\"\"}") << "read after resume";
   p.Command("close");
   EXPECT_NE(p.LineStartingWith("closed 0"), "");
 
@@ -169,6 +174,10 @@ TEST(BoardPeerProgramTest, BadOptionsAndHelp) {
   }
   {
     Program p({"--interval", "soon"});
+    EXPECT_EQ(p.StopWith(0), 2);
+  }
+  {
+    Program p({"--rcvbuf", "0"});
     EXPECT_EQ(p.StopWith(0), 2);
   }
   {

@@ -224,6 +224,46 @@ TEST_F(BoardPeerTest, RefuseMakesConnectFailAtOnce) {
   EXPECT_EQ(s.Read(13).size(), 13u);
 }
 
+TEST_F(BoardPeerTest, AStalledBoardTakesNothingUntilItResumes) {
+  Options o;
+  o.receive_buffer = 4096;
+  StartPeer(o);
+  Socket s = ConnectBoard();
+  const int small = 4096;
+  ASSERT_EQ(::setsockopt(s.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+  ASSERT_TRUE(s.Send(kHandshake + "pqend"));
+  ASSERT_TRUE(peer_->WaitForTexts(1, kWait));
+
+  ASSERT_TRUE(peer_->SetStalled(true));
+  EXPECT_TRUE(peer_->Stalled());
+  // Whole texts until the socket has taken none for half a second: with both buffers small
+  // that is soon; a board that read would take them on and on.
+  const std::string text = kClear + "pqend";
+  std::size_t sent = 0;
+  for (;;) {
+    const std::size_t at = sent % text.size();
+    const ssize_t n =
+        ::send(s.fd(), text.data() + at, text.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      pollfd p{s.fd(), POLLOUT, 0};
+      if (::poll(&p, 1, 500) == 0) break;
+      continue;
+    }
+    sent += static_cast<std::size_t>(n);
+    ASSERT_LT(sent, 4u << 20) << "the board keeps taking bytes";
+  }
+  const std::size_t texts = sent / text.size();
+  EXPECT_LT(sent, 1u << 20) << "the small receive buffer";
+  EXPECT_EQ(peer_->TextCount(), 1u);
+  ASSERT_TRUE(peer_->SendFrame("tosmall")) << "frames still go out";
+  EXPECT_EQ(s.Read(13), MakeFrame("tosmall"));
+
+  ASSERT_TRUE(peer_->SetStalled(false));
+  EXPECT_FALSE(peer_->Stalled());
+  ASSERT_TRUE(peer_->WaitForTexts(1 + texts, kWait)) << "what waited is read";
+  EXPECT_EQ(peer_->State().commands.size(), texts);
+}
+
 TEST_F(BoardPeerTest, BeaconsComeFromTheBoardAddress) {
   UdpReceiver rx;
   peer_->Stop();

@@ -65,8 +65,10 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-// A nonblocking TCP listener on host:port; errno tells why on failure.
-int Listen(const std::string& host, std::uint16_t port, std::uint16_t* bound_port) {
+// A nonblocking TCP listener on host:port; errno tells why on failure. receive_buffer > 0 sets
+// SO_RCVBUF, which the accepted connections take over.
+int Listen(const std::string& host, std::uint16_t port, std::uint16_t* bound_port,
+           int receive_buffer = 0) {
   const auto addr = MakeAddr(host, port);
   if (!addr) {
     errno = EINVAL;
@@ -76,6 +78,8 @@ int Listen(const std::string& host, std::uint16_t port, std::uint16_t* bound_por
   if (fd < 0) return -1;
   const int yes = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (receive_buffer > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   if (::bind(fd, AsSockaddr(&*addr), sizeof *addr) != 0 || ::listen(fd, 16) != 0) {
     const int saved = errno;
     ::close(fd);
@@ -300,6 +304,7 @@ struct BoardPeer::Impl {
   // Owned by the TCP thread once it runs.
   int listen_fd = -1;
   int conn_fd = -1;
+  std::atomic<bool> stalled{false};
   TextSplitter splitter;
   std::atomic<std::thread::id> tcp_thread_id{};
 
@@ -387,7 +392,7 @@ bool BoardPeer::Impl::BindAll(std::string* error) {
   };
   if (!MakeAddr(host, 0)) return fail("not an IPv4 address: " + host);
 
-  listen_fd = Listen(host, options.tcp_port, &tcp_port);
+  listen_fd = Listen(host, options.tcp_port, &tcp_port, options.receive_buffer);
   if (listen_fd < 0) return fail(ErrnoText(("tcp " + host).c_str()));
 
   udp_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -540,7 +545,7 @@ void BoardPeer::Impl::TcpLoop() {
     const int lfd = listen_fd;
     const int cfd = conn_fd;
     if (lfd >= 0) fds[n++] = pollfd{lfd, POLLIN, 0};
-    if (cfd >= 0) fds[n++] = pollfd{cfd, POLLIN, 0};
+    if (cfd >= 0 && !stalled) fds[n++] = pollfd{cfd, POLLIN, 0};
     if (::poll(fds, n, kPollMs) < 0 && errno != EINTR) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
@@ -852,10 +857,25 @@ bool BoardPeer::SetRefuse(bool refuse) {
       CloseFd(d.listen_fd);
       return true;
     }
-    if (d.listen_fd < 0) d.listen_fd = Listen(d.host, d.tcp_port, nullptr);
+    if (d.listen_fd < 0)
+      d.listen_fd = Listen(d.host, d.tcp_port, nullptr, d.options.receive_buffer);
     return d.listen_fd >= 0;
   });
   return r.value_or(false);
+}
+
+bool BoardPeer::SetStalled(bool stalled) {
+  Impl& d = *impl_;
+  // On the TCP thread, which polls the connection again after every task.
+  auto r = d.OnTcpThread<bool>([&d, stalled] {
+    d.stalled = stalled;
+    return true;
+  });
+  return r.value_or(false);
+}
+
+bool BoardPeer::Stalled() const {
+  return impl_->stalled;
 }
 
 bool BoardPeer::Connected() const {

@@ -36,9 +36,12 @@ constexpr const char* kHelp =
     "  --interval MS       beacon interval, 0 for none (default 1000)\n"
     "  --tcp-port PORT     board connection port (default 3392)\n"
     "  --http-port PORT    file server port (default 3391)\n"
+    "  --rcvbuf BYTES      receive buffer of the board connection (default: the system's)\n"
     "  --help              this text\n"
     "commands on stdin, one per line:\n"
-    "  tosmall | reset | frame TEXT | close | refuse | accept | beacon | state | quit\n";
+    "  tosmall | reset | frame TEXT | close | refuse | accept | stall | resume | beacon | state |"
+    " quit\n"
+    "  (stall: stop reading the connection, like a hung board; resume: read again)\n";
 
 bool ParsePort(const std::string& text, std::uint16_t& port) {
   char* end = nullptr;
@@ -84,6 +87,10 @@ void RunCommand(board_peer::BoardPeer& peer, const std::string& line) {
     report(peer.SetRefuse(true), "refusing connections");
   } else if (line == "accept") {
     report(peer.SetRefuse(false), "accepting connections");
+  } else if (line == "stall") {
+    report(peer.SetStalled(true), "stalled: not reading the connection");
+  } else if (line == "resume") {
+    report(peer.SetStalled(false), "reading the connection again");
   } else if (line == "beacon") {
     report(peer.SendBeacon(), "sent beacon");
   } else if (line == "state") {
@@ -92,7 +99,7 @@ void RunCommand(board_peer::BoardPeer& peer, const std::string& line) {
     ::kill(::getpid(), SIGTERM);
   } else {
     Say("unknown command: " + line +
-        " (tosmall, reset, frame TEXT, close, refuse, accept, "
+        " (tosmall, reset, frame TEXT, close, refuse, accept, stall, resume, "
         "beacon, state, quit)");
   }
 }
@@ -161,6 +168,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.beacon_interval = std::chrono::milliseconds(ms);
+    } else if (arg == "--rcvbuf") {
+      if (!value(v)) return 2;
+      char* end = nullptr;
+      const long bytes = std::strtol(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != '\0' || bytes <= 0 || bytes > (1 << 30)) {
+        std::cerr << "board-peer: bad --rcvbuf " << v << "\n";
+        return 2;
+      }
+      options.receive_buffer = static_cast<int>(bytes);
     } else if (arg == "--tcp-port" || arg == "--http-port") {
       if (!value(v)) return 2;
       if (!ParsePort(v, arg == "--tcp-port" ? options.tcp_port : options.http_port)) {

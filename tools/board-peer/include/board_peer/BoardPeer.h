@@ -33,6 +33,9 @@ struct Options {
   std::size_t max_text_bytes = 1 << 20;
   std::size_t max_stream_bytes = 16 << 20;  // per connection, for the recorded raw stream
   std::size_t max_http_body_bytes = 64 << 20;
+  // SO_RCVBUF of the board connection in bytes (0: the system's). A small one, with a stalled
+  // board, makes the client's writes block soon.
+  int receive_buffer = 0;
   // False: keep counters and board state only (for long demo runs), no texts/streams/requests.
   bool keep_records = true;
 };
@@ -154,6 +157,11 @@ class BoardPeer {
   bool SendRaw(std::string_view bytes);
   bool CloseConnection();       // true when one was open
   bool SetRefuse(bool refuse);  // refuse: close the listener, so connects get ECONNREFUSED
+  // stall: stop reading the board connection, the open one and any accepted later, like a hung
+  // board (its buffers fill, the client's writes block); connections are still accepted and
+  // frames can still be sent. Resuming reads what waits.
+  bool SetStalled(bool stalled);
+  bool Stalled() const;
   bool Connected() const;
 
   std::size_t ConnectionCount() const;
