@@ -45,6 +45,7 @@ TcpThread::TcpThread(bool createSuspended, net::TcpClient* tcp)
   tcp_->SetPort(kPort);
   tcp_->SetConnectTimeout(kConnectTimeoutMs);
   tcp_->SetReadTimeout(kReadTimeoutMs);
+  tcp_->SetWriteTimeout(kWriteTimeoutMs);
   AfterConstruction();
 }
 
@@ -54,13 +55,14 @@ TcpThread::~TcpThread() {
 
 bool TcpThread::tcp_connect(const rtl::AnsiString& host) {
   std::unique_lock connecting(connect_mutex_);
-  return connect_locked(host, connecting);
+  return connect_locked(host, connecting, false);
 }
 
 // Runs with the connect lock held, so a connect is never interleaved with another connect or with
-// the supervisor's decision to reconnect.
+// the supervisor's decision to reconnect. own_turn: the supervisor's own attempt, given up when
+// the supervisor is told to end during the pause (the window is going).
 bool TcpThread::connect_locked(const rtl::AnsiString& host,
-                               std::unique_lock<std::mutex>& connecting) {
+                               std::unique_lock<std::mutex>& connecting, bool own_turn) {
   if (tcp_->Connected()) {
     try {
       tcp_->ClearInputBuffer();
@@ -69,7 +71,11 @@ bool TcpThread::connect_locked(const rtl::AnsiString& host,
       print_error(error);
     }
   }
-  rtl::Thread::Sleep(kConnectPauseMs);
+  if (own_turn) {
+    if (!SleepFor(kConnectPauseMs)) return false;
+  } else {
+    rtl::Thread::Sleep(kConnectPauseMs);
+  }
   ip_connect.Set(host);
   tcp_->SetHost(rtl::AnsiToUnicode(host));
   try {
@@ -110,9 +116,13 @@ void TcpThread::write_text(const rtl::AnsiString& text, bool handshake) {
   const std::string utf8 = rtl::UnicodeToUtf8(rtl::AnsiToUnicode(framed));
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
 
-  std::lock_guard lock(write_mutex_);
+  // One deadline for the whole text: the wait for the text ahead of it, then the write.
+  const net::Clock::time_point deadline = tcp_->WriteDeadline();
+  std::unique_lock lock(write_mutex_, std::defer_lock);
+  if (!net::LockUntil(lock, deadline, tcp_->GetWaitHook()))
+    throw net::WriteTimeout("Write timed out.");
   if (handshake_pending_ && !handshake) throw net::Error("Not Connected");
-  tcp_->Write({bytes, utf8.size()});
+  tcp_->Write({bytes, utf8.size()}, deadline);
   if (handshake) handshake_pending_ = false;
 }
 
@@ -135,22 +145,28 @@ void TcpThread::Execute() {
         SleepFor(kConnectedPollMs);
       } else if (flg_cnt && !ip_connect.Get().empty()) {
         flg_recnt = true;
-        connect_locked(ip_connect.Get(), connecting);
+        connect_locked(ip_connect.Get(), connecting, true);
       } else {
         connecting.unlock();
         SleepFor(kIdlePollMs);
       }
-    } catch (const rtl::Exception& error) {
+    } catch (const std::exception& error) {
+      // Connect and disconnect failures are handled inside the turn, so what comes here is a
+      // failure of the machine (memory, a thread primitive). It must not end reconnecting for
+      // the rest of the process.
       recover(error);
     }
   }
 }
 
 // Not protected: an exception here ends the thread and is kept as its fatal exception.
+// Under the connect lock, like every other disconnect and connect: a connect the UI thread
+// has just made is never cut by it.
 void TcpThread::recover(const std::exception& error) {
+  std::unique_lock connecting(connect_mutex_);
   flg_recnt = true;
   print_error(error, "execute");
   tcp_->ClearInputBuffer();
   tcp_->Disconnect();
-  tcp_connect(ip_connect.Get());
+  connect_locked(ip_connect.Get(), connecting, true);
 }

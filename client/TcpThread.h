@@ -44,6 +44,10 @@ class TcpThread final : public rtl::Thread {
   static constexpr int kPort = 3392;
   static constexpr int kConnectTimeoutMs = 3000;
   static constexpr int kReadTimeoutMs = 6000;
+  // Every text must be on the wire within this, the wait for another thread's text included.
+  // The bound the client already gives the board for its side of the connection: a board that
+  // takes nothing for as long as it may stay silent is treated as gone.
+  static constexpr int kWriteTimeoutMs = kReadTimeoutMs;
   static constexpr std::int32_t kSendToId = 531864207;
 
   // tcp is borrowed: the window owns it and it must outlive this object.
@@ -52,7 +56,9 @@ class TcpThread final : public rtl::Thread {
 
   // Connects to host and writes the handshake; true when both succeeded.
   bool tcp_connect(const rtl::AnsiString& host);
-  // Writes text + "pqend" in one write. Failures of the network layer reach the caller.
+  // Writes text + "pqend" in one write. Failures of the network layer reach the caller; a text
+  // that is not on the wire within kWriteTimeoutMs fails (net::WriteTimeout or, when another
+  // text was stuck ahead of it and closed the connection, "Not Connected").
   void tcp_send(const rtl::AnsiString& text);
   // Wraps a board message in the envelope and sends it.
   void tcp_send(rtl::JsonObject message);
@@ -63,12 +69,13 @@ class TcpThread final : public rtl::Thread {
   void Execute() override;
 
  private:
-  bool connect_locked(const rtl::AnsiString& host, std::unique_lock<std::mutex>& connecting);
+  bool connect_locked(const rtl::AnsiString& host, std::unique_lock<std::mutex>& connecting,
+                      bool own_turn);
   void write_text(const rtl::AnsiString& text, bool handshake);
   void recover(const std::exception& error);
 
   net::TcpClient* const tcp_;
   std::mutex connect_mutex_;        // one connect at a time, whoever asks
-  std::mutex write_mutex_;          // one outgoing text at a time
+  std::timed_mutex write_mutex_;    // one outgoing text at a time; waits for it are bounded
   bool handshake_pending_ = false;  // guarded by write_mutex_
 };

@@ -1,13 +1,20 @@
 // The connection supervisor against a real board peer on its own loopback address.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "SocketTable.h"
 #include "TcpThread.h"
 #include "board_peer/BoardPeer.h"
 #include "net/Error.h"
@@ -18,10 +25,13 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kHandshake = R"({"pcup":""}pqend)";
 
-std::unique_ptr<board_peer::BoardPeer> StartBoard() {
+using Clock = std::chrono::steady_clock;
+
+std::unique_ptr<board_peer::BoardPeer> StartBoard(int receive_buffer = 0) {
   board_peer::Options options;
   options.host = "";  // a free address of its own in 127.1.0.0/16
   options.beacon_interval = 0ms;
+  options.receive_buffer = receive_buffer;
   auto board = std::make_unique<board_peer::BoardPeer>(options);
   std::string error;
   if (!board->Start(&error)) ADD_FAILURE() << "board peer: " << error;
@@ -37,6 +47,14 @@ rtl::JsonObject LeftMessage() {
   return message;
 }
 
+rtl::JsonObject ClearMessage() {
+  rtl::JsonObject msg;
+  msg.AddPair(u"command", u"clear").AddPair(u"id", u"12345678");
+  rtl::JsonObject message;
+  message.AddPair(u"msgId", 3).AddPair(u"msgType", 2).AddPair(u"msg", std::move(msg));
+  return message;
+}
+
 rtl::JsonObject IdeaMessage(std::u16string_view text) {
   rtl::JsonObject msg;
   msg.AddPair(u"action", u"add").AddPair(u"text", text);
@@ -44,6 +62,51 @@ rtl::JsonObject IdeaMessage(std::u16string_view text) {
   message.AddPair(u"msgId", 2).AddPair(u"msgType", 2).AddPair(u"msg", std::move(msg));
   return message;
 }
+
+// Polls `done` until it holds or `limit` has passed.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// Standard output into a file while it lives; readable at any time.
+class StdoutToFile {
+ public:
+  StdoutToFile() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vm-out-XXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    file_ = pattern;
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+  }
+  ~StdoutToFile() {
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+  }
+  int Count(const std::string& text) const {
+    std::fflush(stdout);
+    std::ifstream in(file_);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string out = all.str();
+    int n = 0;
+    for (auto at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  }
+
+ private:
+  std::filesystem::path file_;
+  int saved_ = -1;
+};
 
 // Every test starts from a fresh process-wide reconnect state and counts the dialogs.
 class TcpThreadTest : public ::testing::Test {
@@ -83,6 +146,7 @@ TEST_F(TcpThreadTest, ConstructorSetsTheBoardConnectionSettings) {
   EXPECT_EQ(tcp_.Port(), 3392);
   EXPECT_EQ(tcp_.ConnectTimeout(), 3000);
   EXPECT_EQ(tcp_.ReadTimeout(), 6000);
+  EXPECT_EQ(tcp_.WriteTimeout(), 6000);
   EXPECT_EQ(supervisor_->send_to_id, 531864207);
 }
 
@@ -164,9 +228,17 @@ TEST_F(TcpThreadTest, FailedConnectToAnotherBoardShowsTheDialogOnceThenRetriesTh
   TcpThread& tcp_thread = Supervisor(true);
   ASSERT_TRUE(tcp_thread.tcp_connect(board_a->Host()));
 
-  EXPECT_FALSE(tcp_thread.tcp_connect(board_b->Host()));
+  bool failed = false;
+  bool retried = false;
+  {
+    // Every failed attempt prints its error: the user's, then the supervisor's own retries.
+    StdoutToFile out;
+    failed = !tcp_thread.tcp_connect(board_b->Host());
+    retried = WaitUntil([&] { return out.Count("Connection refused") >= 3; }, 15s);
+  }
+  EXPECT_TRUE(failed);
   EXPECT_EQ(Dialogs().size(), 1u);
-  std::this_thread::sleep_for(2500ms);  // the supervisor notices and keeps retrying B
+  ASSERT_TRUE(retried) << "the supervisor did not retry B";
   ASSERT_TRUE(board_b->SetRefuse(false));
   EXPECT_TRUE(board_b->WaitForConnections(1, 5s));
   ASSERT_TRUE(board_b->WaitForTexts(1, 3s));
@@ -184,7 +256,11 @@ TEST_F(TcpThreadTest, ConnectWhileConnectedClosesTheOldConnectionAndDropsUnreadB
   ASSERT_TRUE(tcp_thread.tcp_connect(board_a->Host()));
   ASSERT_TRUE(board_a->WaitForConnections(1, 3s));
   ASSERT_TRUE(board_a->SendFrame("tosmall"));
-  std::this_thread::sleep_for(200ms);  // the frame is in the client's input, unread
+  // The frame is in the client's input, unread.
+  ASSERT_TRUE(WaitUntil([&] {
+    socktest::TcpSocket s;
+    return socktest::SocketTo(board_a->Host(), TcpThread::kPort, &s) && s.rx_queue == 13;
+  }));
 
   const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(tcp_thread.tcp_connect(board_b->Host()));
@@ -260,6 +336,75 @@ TEST_F(TcpThreadTest, TheHandshakeIsTheFirstTextEvenWithSendersRacingTheReconnec
     EXPECT_EQ(connection.stream.substr(0, kHandshake.size()), kHandshake)
         << "connection " << connection.index;
   }
+}
+
+// A board that accepts and then stops reading, with a small receive buffer, against two senders
+// at once: one like the receive thread answering "1_reset" frames with "clear", one like the
+// UI thread sending ideas.
+TEST_F(TcpThreadTest, ABoardThatStopsReadingFailsEverySenderWithinTheDeadlineThenIsReconnected) {
+  auto board = StartBoard(4096);
+  TcpThread& tcp_thread = Supervisor(true);
+  ASSERT_TRUE(tcp_thread.tcp_connect(board->Host()));
+  ASSERT_TRUE(board->WaitForTexts(1, 3s));
+  ASSERT_TRUE(board->SetStalled(true));
+
+  struct Outcome {
+    int sent = 0;
+    Clock::duration failed_after{};
+    std::string error;
+  };
+  auto sender = [&tcp_thread](rtl::JsonObject (*make)()) {
+    return std::async(std::launch::async, [&tcp_thread, make] {
+      Outcome o;
+      for (;;) {
+        const auto start = Clock::now();
+        try {
+          tcp_thread.tcp_send(make());
+          ++o.sent;
+        } catch (const net::Error& e) {
+          o.failed_after = Clock::now() - start;
+          o.error = e.what();
+          return o;
+        }
+      }
+    });
+  };
+  auto clears = sender(&ClearMessage);
+  auto ideas = sender(+[] { return IdeaMessage(std::u16string(2000, u'i')); });
+
+  // Without a deadline only a Disconnect ends the senders; the test fails instead of hanging.
+  const auto limit = Clock::now() + 20s;
+  const bool ended = clears.wait_until(limit) == std::future_status::ready &&
+                     ideas.wait_until(limit) == std::future_status::ready;
+  if (!ended) tcp_.Disconnect();
+  const Outcome c = clears.get();
+  const Outcome i = ideas.get();
+  ASSERT_TRUE(ended) << "a sender was still blocked after 20 s";
+  for (const Outcome* o : {&c, &i}) {
+    EXPECT_LE(o->failed_after, std::chrono::milliseconds(TcpThread::kWriteTimeoutMs) + 4s)
+        << o->error;
+    EXPECT_TRUE(o->error == "Write timed out." || o->error == "Not Connected") << o->error;
+  }
+  // The one that blocked first waited out its whole deadline; the other, behind it, at most so.
+  EXPECT_GE(std::max(c.failed_after, i.failed_after),
+            std::chrono::milliseconds(TcpThread::kWriteTimeoutMs) - 100ms);
+  EXPECT_GT(c.sent + i.sent, 0);
+
+  // The stuck connection was closed, so the supervisor connects again, and once the board reads
+  // again the new connection carries the handshake and nothing more.
+  ASSERT_TRUE(board->WaitForConnections(2, 10s)) << "no reconnect";
+  ASSERT_TRUE(board->SetStalled(false));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto connections = board->Connections();
+        return connections.back().stream == kHandshake;
+      },
+      10s))
+      << "the newest connection: " << board->Connections().back().stream.substr(0, 100);
+  EXPECT_TRUE(Dialogs().empty());
+  tcp_thread.tcp_send(LeftMessage());
+  EXPECT_TRUE(
+      WaitUntil([&] { return board->Connections().back().stream.size() > kHandshake.size(); }, 5s));
 }
 
 }  // namespace
