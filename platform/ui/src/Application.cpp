@@ -4,11 +4,15 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>
+#include <QWidget>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 
+#include "BusyWaitDetail.h"
+#include "Surface.h"
 #include "rtl/Exception.h"
 #include "ui/Controls.h"
 #include "ui/Types.h"
@@ -34,7 +38,26 @@ bool UiGone() {
   return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown() || g_loopEnded;
 }
 
+// A dialog stands over the program's windows. Once every window of a form that was shown has been
+// closed, the program is ending (closing the last window ends the event loop): a dialog then
+// would flash up over nothing, so its text goes to standard error instead.
+bool FormWindowsClosed() {
+  bool closed = false;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!qobject_cast<Surface*>(w)) continue;
+    if (w->isVisible()) return false;
+    // Shown once and hidden since (a window never shown has not been shown or hidden by hand).
+    if (w->testAttribute(Qt::WA_WState_ExplicitShowHide)) closed = true;
+  }
+  return closed;
+}
+
 void ShowDialog(DialogKind kind, const QString& text) {
+  if (FormWindowsClosed()) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return;
+  }
   DialogHook hook;
   {
     std::lock_guard lock(g_hookMutex);
@@ -73,21 +96,23 @@ bool RunAndWait(const std::function<void()>& fn, const std::function<bool()>& gi
   QMetaObject::invokeMethod(
       QCoreApplication::instance(),
       [state, fn] {
-        {
+        detail::RunOrHold([state, fn] {
+          {
+            std::lock_guard lock(state->m);
+            if (state->phase == State::Cancelled) return;
+            state->phase = State::Running;
+          }
+          std::exception_ptr error;
+          try {
+            fn();
+          } catch (...) {
+            error = std::current_exception();
+          }
           std::lock_guard lock(state->m);
-          if (state->phase == State::Cancelled) return;
-          state->phase = State::Running;
-        }
-        std::exception_ptr error;
-        try {
-          fn();
-        } catch (...) {
-          error = std::current_exception();
-        }
-        std::lock_guard lock(state->m);
-        state->error = error;
-        state->phase = State::Done;
-        state->cv.notify_all();
+          state->error = error;
+          state->phase = State::Done;
+          state->cv.notify_all();
+        });
       },
       Qt::QueuedConnection);
   std::unique_lock lock(state->m);
@@ -128,7 +153,8 @@ void PostToUiThread(std::function<void()> fn) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return;
   QMetaObject::invokeMethod(
-      app, [fn = std::move(fn)] { Guarded(fn); }, Qt::QueuedConnection);
+      app, [fn = std::move(fn)] { detail::RunOrHold([fn] { Guarded(fn); }); },
+      Qt::QueuedConnection);
 }
 
 void SetDialogHook(DialogHook hook) {

@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "BusyWaitDetail.h"
 #include "Properties.h"
 #include "Surface.h"
 #include "ui/Application.h"
@@ -47,7 +48,9 @@ class NativeFilter : public QObject {
       QMetaObject::invokeMethod(
           control_,
           [self] {
-            if (self) self->FocusLost();
+            detail::RunOrHold([self] {
+              if (self) self->FocusLost();
+            });
           },
           Qt::QueuedConnection);
     }

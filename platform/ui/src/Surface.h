@@ -13,6 +13,7 @@ class Surface : public QWidget {
   Q_OBJECT
  public:
   explicit Surface(Form* form);
+  Form* form() const { return form_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
