@@ -25,6 +25,7 @@
 #include "rtl/Files.h"
 #include "ui/Application.h"
 #include "ui/Binding.h"
+#include "ui/BusyWait.h"
 #include "ui/Description.h"
 #include "ui/Screen.h"
 #include "ui/Types.h"
@@ -261,6 +262,12 @@ void TFormMain::Construct() {
   img_sw_con->SetEnabled(false);
   img_clear->SetEnabled(false);
   FrameSetting->InitView();
+
+  // A board that stops reading holds a send up to its deadline. Meanwhile the window repaints
+  // and takes Escape and "Close the Program", whose Disconnect ends the wait at once; nothing
+  // else runs, so nothing sends again on the waiting thread.
+  tcp->SetWaitHook([] { ui::ServeWhileWaiting(); });
+  ui::TakeClicksWhileWaiting(FrameSetting->img_finish);
 
   // The failure dialog of a connect asked for by the user; the supervisor's own reconnects
   // never show it.
