@@ -447,11 +447,7 @@ TEST_F(StalledPeerTest, TheWaitForAnotherWriteCountsAndLeavesThatWriteAlone) {
   Peer peer = ConnectPeer();
   RecordWaits();
   // The first write has all the time in the world; it blocks in the socket.
-  std::thread::id firstThread;
-  auto first = std::async(std::launch::async, [&] {
-    firstThread = std::this_thread::get_id();
-    client.Write(big, Clock::now() + 60s);
-  });
+  auto first = std::async(std::launch::async, [&] { client.Write(big, Clock::now() + 60s); });
   ASSERT_TRUE(nettest::WaitUntil([&] {
     std::lock_guard lock(mutex);
     for (const auto& [thread, n] : waits)
@@ -460,17 +456,23 @@ TEST_F(StalledPeerTest, TheWaitForAnotherWriteCountsAndLeavesThatWriteAlone) {
   })) << "the first write never waited";
 
   client.SetWriteTimeout(300);
+  std::thread::id secondThread;
   const auto start = Clock::now();
-  try {
+  auto second = std::async(std::launch::async, [&] {
+    secondThread = std::this_thread::get_id();
     client.Write(Bytes("second"));
+  });
+  ASSERT_TRUE(Ends(second, client, 10s)) << "the second write was still waiting after 10 s";
+  const auto took = Clock::now() - start;
+  try {
+    second.get();
     FAIL() << "the second write went out";
   } catch (const net::WriteTimeout& e) {
     EXPECT_EQ(std::string(e.what()), "Write timed out.");
   }
-  const auto took = Clock::now() - start;
   EXPECT_GE(took, 290ms);
   EXPECT_LT(took, 3000ms);
-  EXPECT_GT(WaitsOf(std::this_thread::get_id()), 0) << "the wait for the lock calls the hook";
+  EXPECT_GT(WaitsOf(secondThread), 0) << "the wait for the lock calls the hook";
   EXPECT_TRUE(client.Connected()) << "the connection stays with the write that holds it";
   EXPECT_EQ(first.wait_for(0ms), std::future_status::timeout);
 
