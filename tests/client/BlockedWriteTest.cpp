@@ -425,10 +425,23 @@ TEST_F(BlockedWrite, TheProgramEndsWithZeroWhenEscapeComesDuringABlockedSend) {
   const fs::path out = dir_ / "stdout.txt";
   const fs::path err = dir_ / "stderr.txt";
   // Everything the child needs is made before the fork: after it, only exec-safe calls.
+  // In a sanitizer build, the leak check of the program leaves out what Qt's VNC platform
+  // itself keeps at exit; every leak of the program's own code is still reported.
+  const fs::path leaks = dir_ / "lsan.supp";
+  WriteFile(leaks, "leak:libqvnc.so\n");
+  std::string lsan = "LSAN_OPTIONS=suppressions=" + leaks.string();
   std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e)
-    if (std::string_view(*e).rfind("QT_QPA_PLATFORM=", 0) != 0) env_text.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry(*e);
+    if (entry.rfind("QT_QPA_PLATFORM=", 0) == 0) continue;
+    if (entry.rfind("LSAN_OPTIONS=", 0) == 0) {
+      lsan += ":" + std::string(entry.substr(13));
+      continue;
+    }
+    env_text.emplace_back(entry);
+  }
   env_text.push_back("QT_QPA_PLATFORM=" + platform);
+  env_text.push_back(lsan);
   std::vector<char*> envp;
   for (std::string& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -450,11 +463,12 @@ TEST_F(BlockedWrite, TheProgramEndsWithZeroWhenEscapeComesDuringABlockedSend) {
   ::close(err_fd);
   int status = -1;
   auto ended = [&](std::chrono::milliseconds limit) {
-    for (const auto until = Clock::now() + limit; Clock::now() < until;) {
-      if (::waitpid(child, &status, WNOHANG) == child) return true;
+    const auto until = Clock::now() + limit;
+    while (::waitpid(child, &status, WNOHANG) != child) {
+      if (Clock::now() >= until) return false;
       std::this_thread::sleep_for(5ms);
     }
-    return false;
+    return true;
   };
   struct Reaper {
     pid_t pid;
@@ -468,7 +482,11 @@ TEST_F(BlockedWrite, TheProgramEndsWithZeroWhenEscapeComesDuringABlockedSend) {
   } reaper{child, &status};
 
   VncViewer viewer;
-  ASSERT_TRUE(viewer.Connect(vnc_port)) << ReadText(err);
+  if (!viewer.Connect(vnc_port)) {
+    if (ended(0ms) && ReadText(err).find("platform plugin") != std::string::npos)
+      GTEST_SKIP() << "Qt's VNC platform is not installed (qt6-qpa-plugins): " << ReadText(err);
+    FAIL() << "no VNC server came up: " << ReadText(err);
+  }
   // Discovery: the first beacon, and the client connects, shakes hands and asks for "reload".
   ASSERT_TRUE(PumpUntil(
       [&] {
@@ -507,8 +525,8 @@ TEST_F(BlockedWrite, TheProgramEndsWithZeroWhenEscapeComesDuringABlockedSend) {
       "the program ended %lld ms after Escape\n",
       static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
   ASSERT_TRUE(exited) << "still running " << kMargin.count() + 1000 << " ms after Escape";
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << ": " << ReadText(err);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadText(err);
   // The click's send failed because of the stop: its error was not shown over the closing
   // window, it went to standard error.
   const std::string errors = ReadText(err);

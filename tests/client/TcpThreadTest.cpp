@@ -381,6 +381,10 @@ TEST_F(TcpThreadTest, ABoardThatStopsReadingFailsEverySenderWithinTheDeadlineThe
   const Outcome i = ideas.get();
   ASSERT_TRUE(ended) << "a sender was still blocked after 20 s";
   for (const Outcome* o : {&c, &i}) {
+    std::printf("%d sent, then failed after %lld ms: %s\n", o->sent,
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(o->failed_after).count()),
+                o->error.c_str());
     EXPECT_LE(o->failed_after, std::chrono::milliseconds(TcpThread::kWriteTimeoutMs) + 4s)
         << o->error;
     EXPECT_TRUE(o->error == "Write timed out." || o->error == "Not Connected") << o->error;
