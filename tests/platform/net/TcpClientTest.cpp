@@ -448,6 +448,10 @@ TEST_F(StalledPeerTest, TheWaitForAnotherWriteCountsAndLeavesThatWriteAlone) {
   RecordWaits();
   // The first write has all the time in the world; it blocks in the socket.
   auto first = std::async(std::launch::async, [&] { client.Write(big, Clock::now() + 60s); });
+  struct EndsFirst {  // whatever fails below, the first write ends with the test
+    net::TcpClient& client;
+    ~EndsFirst() { client.Disconnect(); }
+  } ends_first{client};
   ASSERT_TRUE(nettest::WaitUntil([&] {
     std::lock_guard lock(mutex);
     for (const auto& [thread, n] : waits)
