@@ -3,7 +3,6 @@
 #include <QPointer>
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -214,7 +213,7 @@ void TFrameSetting::layout_list_click(QObject*) {
   txt_name->SetText(QStringLiteral("Connection"));
   ShowPage(Page::Connection);
   list_device->Clear();
-  for (const ServerInfo& entry : FormMain->KnownServers())
+  for (const ServerInfo& entry : FormMain->server_list.Entries())
     CreateListItem(ToQString(entry.name), ToQString(entry.ip), entry.flg_connect);
 }
 
@@ -298,21 +297,11 @@ void TFrameSetting::connect_btnClick(QObject*) {
 void TFrameSetting::timer_connectTimer(QObject*) {
   timer_connect->SetEnabled(false);
   FormMain->timer_find->SetEnabled(false);  // no automatic connect after this one
-  {
-    std::lock_guard lock(FormMain->server_mutex);
-    for (std::int32_t i = 0; i < FormMain->count_server; ++i)
-      FormMain->server_list[static_cast<std::size_t>(i)].flg_connect = false;
-    if (flg_change) {
-      if (FormMain->count_server < TFormMain::kServerListSize) {
-        ServerInfo& entry = FormMain->server_list[static_cast<std::size_t>(FormMain->count_server)];
-        entry.ip = ToAnsi(edit_ip->GetText());
-        entry.name = ToAnsi(edit_name->GetText());
-        entry.flg_connect = false;
-        id_use = FormMain->count_server++;
-      } else {
-        id_use = -1;  // a full table takes no further board: the connect still goes ahead
-      }
-    }
+  FormMain->server_list.ClearConnected();
+  if (flg_change) {
+    // A full table takes no further board (-1): the connect still goes ahead.
+    id_use = FormMain->server_list.Append(
+        {ToAnsi(edit_ip->GetText()), ToAnsi(edit_name->GetText()), false});
   }
   FormMain->InitValue();
   flg_load = false;
@@ -334,11 +323,7 @@ void TFrameSetting::timer_connectTimer(QObject*) {
     ip_server = host;
     layout_exp->SetHitTest(true);
     layout_exp->SetEnabled(true);
-    {
-      std::lock_guard lock(FormMain->server_mutex);
-      if (id_use >= 0 && id_use < FormMain->count_server)
-        FormMain->server_list[static_cast<std::size_t>(id_use)].flg_connect = true;
-    }
+    FormMain->server_list.MarkConnected(id_use);
     FormMain->ReLoadView();
   }
   edit_name->SetText(QString());

@@ -18,10 +18,14 @@
 #include <ctime>
 #include <deque>
 #include <future>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <thread>
 
+#include "protocol/Beacon.h"
+#include "protocol/BoardFrame.h"
+#include "protocol/BoardMessages.h"
 #include "rtl/Files.h"
 #include "ui/Application.h"
 #include "ui/Binding.h"
@@ -87,40 +91,6 @@ bool ReadTextLine(char* buf, int size, std::FILE* f) {
   return n > 0;
 }
 
-// Board messages: msgId per kind, msgType always 2.
-enum MessageKind : std::int32_t {
-  kImageMessage = 1,
-  kStormMessage = 2,
-  kCommandMessage = 3,
-  kInfoMessage = 4
-};
-constexpr std::int32_t kMessageType = 2;
-
-void SendBoardMessage(TcpThread& tcp_thread, MessageKind kind, rtl::JsonObject msg) {
-  rtl::JsonObject message;
-  message.AddPair(u"msgId", kind).AddPair(u"msgType", kMessageType).AddPair(u"msg", std::move(msg));
-  tcp_thread.tcp_send(std::move(message));
-}
-
-// A design position in 1/10000 of the design extent: double precision, division first,
-// truncated toward zero. Positions far outside the design surface, whose units a 32-bit field
-// cannot hold, are clamped instead of overflowing.
-std::int32_t ToBoardUnits(std::int32_t position, double extent) {
-  const double units = static_cast<double>(position) / extent * 10000.0;
-  if (units >= 2147483647.0) return 2147483647;
-  if (units <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<std::int32_t>(units);
-}
-
-constexpr double kDesignWidth = 960.0;
-constexpr double kDesignHeight = 540.0;
-
-// Discovery beacon: the keyword, one unread byte, the UTF-8 text, a 10-byte trailer.
-constexpr std::string_view kBeaconKeyword = "vellumark";
-constexpr std::size_t kBeaconMinLength = 11;
-constexpr std::size_t kBeaconTextStart = 10;
-constexpr std::size_t kBeaconTrailerLength = 10;
-
 // Slide strip: thumbnails of 80 x 45 every 90 units.
 constexpr int kThumbPitch = 90;
 constexpr float kThumbWidth = 80;
@@ -139,9 +109,6 @@ bool IsPageImage(std::u16string_view name) {
 QString ToQString(const rtl::AnsiString& ansi) {
   return QString::fromStdU16String(rtl::AnsiToUnicode(ansi));
 }
-
-// Board frame: 4 unread bytes, the payload length in bytes 4 (low) and 5, then the payload.
-constexpr std::size_t kFrameHeaderSize = 6;
 
 // Runs fn on the UI thread for the receive thread and waits for it. The stop sequence waits for
 // the receive thread on the UI thread, so the wait is given up once the run flag is off.
@@ -246,11 +213,7 @@ void TFormMain::Construct() {
   tcp = Find<TcpClientComponent>(QStringLiteral("tcp"));
   thread_receive = Find<ThreadRunComponent>(QStringLiteral("thread_receive"));
 
-  {
-    std::lock_guard lock(server_mutex);  // the listener runs already
-    count_server = 0;
-    server_list = {};
-  }
+  server_list.Clear();  // under the table's lock: the listener runs already
   device_id.clear();
   img_path.clear();
   bitmap_list.clear();
@@ -406,23 +369,23 @@ void TFormMain::thread_receiveRun(QObject*) {
         std::this_thread::sleep_for(5ms);
         continue;
       }
-      const std::vector<std::uint8_t> header = tcp->ReadBytes(kFrameHeaderSize);
-      // A signed 16-bit length on the wire. A negative one can only be a payload of 32768 bytes
-      // or more, so the 16 bits are taken unsigned: the frame is read whole and the stream
-      // stays in step.
-      const std::size_t length =
-          static_cast<std::size_t>(header[4]) | static_cast<std::size_t>(header[5]) << 8;
-      const std::vector<std::uint8_t> payload = tcp->ReadBytes(length);
-      const rtl::UnicodeString text = rtl::AsciiToUnicode(payload);
-      if (text.find(u"tosmall") != rtl::UnicodeString::npos) {
-        RunOnUiWhileRunning(flg_run, [this] {
-          if (FrameManager->flg_shrink)
-            FrameManager->flg_shrink = false;  // the user's own tap closed it already
-          else
-            FrameManager->ToSmallImage();
-        });
-      } else if (text.find(u"1_reset") != rtl::UnicodeString::npos) {
-        timer_clearTimer(thread_receive);
+      const std::vector<std::uint8_t> header = tcp->ReadBytes(protocol::kFrameHeaderSize);
+      const std::vector<std::uint8_t> payload =
+          tcp->ReadBytes(protocol::FramePayloadLength(header).value());
+      switch (protocol::ActionOf(payload)) {
+        case protocol::FrameAction::ToSmall:
+          RunOnUiWhileRunning(flg_run, [this] {
+            if (FrameManager->flg_shrink)
+              FrameManager->flg_shrink = false;  // the user's own tap closed it already
+            else
+              FrameManager->ToSmallImage();
+          });
+          break;
+        case protocol::FrameAction::Reset:
+          timer_clearTimer(thread_receive);
+          break;
+        case protocol::FrameAction::None:
+          break;
       }
     } catch (...) {
       // A read time-out, a lost connection or a failed "clear": dropped; the loop goes on.
@@ -471,49 +434,26 @@ void TFormMain::DeleteAllImage() {
   img_clear->SetEnabled(true);
 }
 
-bool TFormMain::AddServer(const ServerInfo& entry) {
-  std::lock_guard lock(server_mutex);
-  if (count_server >= kServerListSize) return false;
-  server_list[static_cast<std::size_t>(count_server++)] = entry;
-  return true;
-}
-
-std::vector<ServerInfo> TFormMain::KnownServers() const {
-  std::lock_guard lock(server_mutex);
-  return {server_list.begin(), server_list.begin() + count_server};
-}
-
 // ---------------------------------------------------------------- board messages
 
 void TFormMain::CreateMessageImage(const rtl::AnsiString& action, std::int32_t x, std::int32_t y,
                                    std::int32_t scale, std::int32_t src, std::int32_t id) {
-  rtl::JsonObject msg;
-  msg.AddPair(u"action", rtl::AnsiToUnicode(action));
-  msg.AddPair(u"x", ToBoardUnits(x, kDesignWidth));
-  msg.AddPair(u"y", ToBoardUnits(y, kDesignHeight));
-  msg.AddPair(u"scale", scale).AddPair(u"src", src).AddPair(u"id", id);
-  SendBoardMessage(*tcp_thread, kImageMessage, std::move(msg));
+  tcp_thread->tcp_send(protocol::ImageMessage(rtl::AnsiToUnicode(action), x, y, scale, src, id));
 }
 
 void TFormMain::CreateStormMessage(const rtl::UnicodeString& action, const rtl::UnicodeString& user,
                                    const rtl::UnicodeString& time, const rtl::UnicodeString& text,
                                    std::int32_t id) {
-  rtl::JsonObject msg;
-  msg.AddPair(u"action", action).AddPair(u"user", user).AddPair(u"time", time);
-  msg.AddPair(u"text", text).AddPair(u"id", id);
-  SendBoardMessage(*tcp_thread, kStormMessage, std::move(msg));
+  tcp_thread->tcp_send(protocol::StormMessage(action, user, time, text, id));
 }
 
 void TFormMain::CreateCommandMessage(const rtl::UnicodeString& command) {
-  rtl::JsonObject msg;
-  msg.AddPair(u"command", command).AddPair(u"id", rtl::AnsiToUnicode(device_id));
-  SendBoardMessage(*tcp_thread, kCommandMessage, std::move(msg));
+  tcp_thread->tcp_send(protocol::CommandMessage(command, rtl::AnsiToUnicode(device_id)));
 }
 
 void TFormMain::SendInfo() {
-  rtl::JsonObject msg;
-  msg.AddPair(u"name", rtl::AnsiToUnicode(m_PCname)).AddPair(u"ip", rtl::AnsiToUnicode(m_LocalIP));
-  SendBoardMessage(*tcp_thread, kInfoMessage, std::move(msg));
+  tcp_thread->tcp_send(
+      protocol::InfoMessage(rtl::AnsiToUnicode(m_PCname), rtl::AnsiToUnicode(m_LocalIP)));
 }
 
 // ---------------------------------------------------------------- discovery and auto-connect
@@ -521,45 +461,30 @@ void TFormMain::SendInfo() {
 // On the UDP listener thread, one datagram per call: it only parses and appends, under the
 // table's lock.
 void TFormMain::udpUDPRead(QObject*, const QByteArray& data, const QString& peerIp, int) {
-  const std::string_view bytes(data.constData(), static_cast<std::size_t>(data.size()));
-  if (bytes.size() < kBeaconMinLength || !bytes.starts_with(kBeaconKeyword)) return;
+  const auto beacon =
+      protocol::ParseBeacon({reinterpret_cast<const std::uint8_t*>(data.constData()),
+                             static_cast<std::size_t>(data.size())});
+  if (!beacon) return;
   rtl::WriteLn("receive udp");
-
-  std::string_view text;
-  if (bytes.size() > kBeaconTextStart + kBeaconTrailerLength)
-    text = bytes.substr(kBeaconTextStart, bytes.size() - kBeaconTextStart - kBeaconTrailerLength);
-  text = text.substr(0, text.find('\0'));
-  const auto semicolon = text.find(';');
-  const std::string_view name =
-      semicolon == std::string_view::npos ? std::string_view() : text.substr(0, semicolon);
 
   ServerInfo entry;
   entry.ip = peerIp.toStdString();
-  entry.name = rtl::UnicodeToAnsi(rtl::Utf8ToUnicode(name));
-
-  std::lock_guard lock(server_mutex);
-  for (std::int32_t i = 0; i < count_server; ++i)
-    if (server_list[static_cast<std::size_t>(i)].ip == entry.ip) return;  // known: unchanged
-  if (count_server >= kServerListSize) return;  // the table is full: further boards are ignored
-  server_list[static_cast<std::size_t>(count_server++)] = std::move(entry);
+  entry.name = rtl::UnicodeToAnsi(rtl::Utf8ToUnicode(beacon->name));
+  // A known address, or a board beyond the 20th, changes nothing.
+  server_list.AddDiscovered(std::move(entry));
 }
 
 void TFormMain::timer_find_on(QObject*) {
-  ServerInfo first;
-  {
-    std::lock_guard lock(server_mutex);
-    if (count_server == 0) return;
-    first = server_list[0];
-  }
+  const std::optional<ServerInfo> first = server_list.Entry(0);
+  if (!first) return;
   // One attempt in the life of the process, whatever its outcome.
   timer_find->SetEnabled(false);
-  if (!tcp_thread->tcp_connect(first.ip)) return;
-  txt_name->SetText(ToQString(first.name));
-  txt_ip->SetText(ToQString(first.ip));
-  FrameSetting->ip_server = first.ip;
+  if (!tcp_thread->tcp_connect(first->ip)) return;
+  txt_name->SetText(ToQString(first->name));
+  txt_ip->SetText(ToQString(first->ip));
+  FrameSetting->ip_server = first->ip;
   ReLoadView();
-  std::lock_guard lock(server_mutex);
-  server_list[0].flg_connect = true;
+  server_list.MarkConnected(0);
 }
 
 void TFormMain::ReLoadView() {

@@ -7,11 +7,9 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "FrameManager.h"
@@ -19,22 +17,14 @@
 #include "FrameStorm.h"
 #include "NetComponents.h"
 #include "TcpThread.h"
+#include "protocol/BoardTable.h"
 #include "rtl/CodePage.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
 
-// One known board.
-struct ServerInfo {
-  rtl::AnsiString ip;    // dotted IPv4 for a discovered board, the typed text for a typed one
-  rtl::AnsiString name;  // the board's name
-  bool flg_connect = false;
-};
-
 class TFormMain : public ui::Form {
   Q_OBJECT
  public:
-  static constexpr int kServerListSize = 20;
-
   // Sets FormMain to the new window before anything else, so the frames and threads the
   // description starts can reach it.
   explicit TFormMain(QObject* owner = nullptr);
@@ -83,12 +73,6 @@ class TFormMain : public ui::Form {
   // enabled. Sends nothing.
   void DeleteAllImage();
 
-  // The board table. Entries are filled in order and never removed; a board beyond the 20th is
-  // not taken (false).
-  bool AddServer(const ServerInfo& entry);
-  // A copy of the used entries.
-  std::vector<ServerInfo> KnownServers() const;
-
   // Handlers of the description.
   Q_INVOKABLE void FormActivate(QObject* sender);
   Q_INVOKABLE void FormKeyDown(QObject* sender, quint16& key, QChar& keyChar, ui::ShiftState shift);
@@ -127,14 +111,14 @@ class TFormMain : public ui::Form {
   std::int32_t screen_width = 0;
   std::int32_t screen_height = 0;
   std::int32_t count_image = 0;
-  std::int32_t count_server = 0;  // guarded by server_mutex
   rtl::AnsiString device_id;
   std::atomic<bool> flg_run{false};  // read by the receive thread at every turn
   rtl::AnsiString img_path;
-  // Appended to by the UDP listener thread (discovery) and the UI thread (typed boards), read by
-  // the UI thread: every access holds server_mutex.
-  std::array<ServerInfo, kServerListSize> server_list;
-  mutable std::mutex server_mutex;
+  // The board table: appended to by the UDP listener thread (discovery) and the UI thread
+  // (typed boards), read by the UI thread; it keeps its own lock.
+  protocol::BoardTable server_list;
+  // The number of used entries of server_list.
+  std::int32_t count_server() const { return server_list.Count(); }
   std::vector<const QImage*> bitmap_list;  // the strip thumbnails' pictures, not owned
 
   // Components.

@@ -59,7 +59,7 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 }
 
 bool Knows(const TFormMain& form, const std::string& ip) {
-  for (const ServerInfo& s : form.KnownServers())
+  for (const ServerInfo& s : form.server_list.Entries())
     if (s.ip == ip) return true;
   return false;
 }
@@ -131,7 +131,7 @@ TEST_F(Discovery, BeaconLayoutDecidesWhetherAndUnderWhichNameABoardIsTaken) {
     ASSERT_TRUE(SendFrom(sentinel, board_peer::MakeBeacon("sentinel")));
     ASSERT_TRUE(WaitFor([&] { return Knows(*form, sentinel); }));
 
-    const auto known = form->KnownServers();
+    const auto known = form->server_list.Entries();
     ASSERT_EQ(known.size(), c.taken ? 2u : 1u);
     if (c.taken) {
       EXPECT_EQ(known[0].ip, board);
@@ -153,7 +153,7 @@ TEST_F(Discovery, BoardsStayInTheOrderFirstHeardAndAKnownAddressChangesNothing) 
   ASSERT_TRUE(SendFrom("127.77.0.3", board_peer::MakeBeacon("Three")));
   ASSERT_TRUE(WaitFor([&] { return Knows(*form, "127.77.0.3"); }));
 
-  const auto known = form->KnownServers();
+  const auto known = form->server_list.Entries();
   ASSERT_EQ(known.size(), 3u);
   EXPECT_EQ(known[0].ip, "127.77.0.1");
   EXPECT_EQ(known[0].name, "One");
@@ -174,14 +174,13 @@ TEST_F(Discovery, BoardsBeyondTheTwentiethAreIgnored) {
   ASSERT_TRUE(SendFrom(host(1), board_peer::MakeBeacon("again")));
   ASSERT_TRUE(WaitFor([&] { return out.Lines("receive udp") == 23; }));
 
-  const auto known = form->KnownServers();
+  const auto known = form->server_list.Entries();
   ASSERT_EQ(known.size(), 20u);
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(known[i].ip, host(i + 1));
     EXPECT_EQ(known[i].name, "Board " + std::to_string(i + 1));
   }
-  std::lock_guard lock(form->server_mutex);
-  EXPECT_EQ(form->count_server, 20);
+  EXPECT_EQ(form->count_server(), 20);
 }
 
 // ---------------------------------------------------------------- auto-connect
@@ -231,7 +230,7 @@ TEST_F(AutoConnect, FirstBeaconConnectsOnceSaysReloadAndFillsTheStrip) {
   char host[256] = {};
   ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
   EXPECT_EQ(m_PCname, host);
-  auto known = form->KnownServers();
+  auto known = form->server_list.Entries();
   ASSERT_EQ(known.size(), 1u);
   EXPECT_TRUE(known[0].flg_connect);
   EXPECT_EQ(out.Lines("receive udp"), 1);
@@ -241,11 +240,11 @@ TEST_F(AutoConnect, FirstBeaconConnectsOnceSaysReloadAndFillsTheStrip) {
   // A later board joins the table and is left alone.
   auto second = StartBoard("Room 5");
   ASSERT_TRUE(second->SendBeacon());
-  ASSERT_TRUE(PumpUntil([&] { return form->KnownServers().size() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->server_list.Entries().size() == 2; }));
   Pump(300ms);
   EXPECT_EQ(second->ConnectionCount(), 0u);
   EXPECT_EQ(board->ConnectionCount(), 1u);
-  known = form->KnownServers();
+  known = form->server_list.Entries();
   EXPECT_FALSE(known[1].flg_connect);
   form.reset();  // before the board goes, so the supervisor does not reconnect
 }
@@ -261,12 +260,12 @@ TEST_F(AutoConnect, AFailedConnectShowsTheDialogOnceAndIsNotRetried) {
 
   auto later = StartBoard("Later");
   ASSERT_TRUE(later->SendBeacon());
-  ASSERT_TRUE(PumpUntil([&] { return form->KnownServers().size() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return form->server_list.Entries().size() == 2; }));
   Pump(400ms);
   EXPECT_EQ(later->ConnectionCount(), 0u);
   ASSERT_EQ(dialogs_.size(), 1u);
   EXPECT_EQ(dialogs_[0], QStringLiteral("Please check the network connection status"));
-  EXPECT_FALSE(form->KnownServers()[0].flg_connect);
+  EXPECT_FALSE(form->server_list.Entries()[0].flg_connect);
   EXPECT_FALSE(form->img_connect_info->Visible());
   EXPECT_FALSE(form->img_sw_con->Enabled());
   EXPECT_EQ(form->scroll_view->Content()->ChildrenCount(), 0);
@@ -284,7 +283,7 @@ TEST_F(AutoConnect, MissingSlideFolderStopsTheSequenceAfterReload) {
   EXPECT_TRUE(form->img_connect_info->Visible());  // the steps before it stay done
   EXPECT_TRUE(form->img_clear->Enabled());
   EXPECT_FALSE(form->img_sw_con->Enabled());
-  EXPECT_FALSE(form->KnownServers()[0].flg_connect);
+  EXPECT_FALSE(form->server_list.Entries()[0].flg_connect);
   EXPECT_EQ(form->scroll_view->Content()->ChildrenCount(), 0);
   form.reset();
 }

@@ -92,14 +92,10 @@ TEST_F(MainFormStart, StartsInBoardModeWithBadgeAndOverlayHiddenAndSwitchAndClea
   EXPECT_TRUE(form->flg_run);
   EXPECT_EQ(form->img_path, "./img_default");
   EXPECT_EQ(form->count_image, 0);
-  EXPECT_EQ(form->count_server, 0);
+  EXPECT_EQ(form->count_server(), 0);
   EXPECT_TRUE(form->bitmap_list.empty());
   EXPECT_EQ(form->scroll_view->Content()->ChildrenCount(), 0);
-  for (const ServerInfo& s : form->server_list) {
-    EXPECT_TRUE(s.ip.empty());
-    EXPECT_TRUE(s.name.empty());
-    EXPECT_FALSE(s.flg_connect);
-  }
+  EXPECT_TRUE(form->server_list.Entries().empty());
 
   // What the description starts by itself, and the timers in their design state.
   EXPECT_TRUE(form->udp->Active());

@@ -83,8 +83,8 @@ TEST_F(Settings, PagesShowOneAtATimeWithTheirTitle) {
 }
 
 TEST_F(Settings, BoardListShowsTheTableAndARowClickFillsTheBoxes) {
-  ASSERT_TRUE(form_->AddServer({"127.9.0.1", "One", false}));
-  ASSERT_TRUE(form_->AddServer({"127.9.0.2", "Two", true}));
+  ASSERT_NE(form_->server_list.Append({"127.9.0.1", "One", false}), -1);
+  ASSERT_NE(form_->server_list.Append({"127.9.0.2", "Two", true}), -1);
   set_->layout_list_click(nullptr);
   ASSERT_EQ(set_->list_device->Count(), 2);
   EXPECT_FALSE(set_->img_connect->Enabled());
@@ -141,8 +141,8 @@ TEST_F(Settings, ConnectToAListedBoardResetsTheViewsAndMarksItsRow) {
   auto board = clienttest::StartBoard("Listed");
   std::filesystem::create_directory("img_default");
   clienttest::WritePicture("img_default/a.png");
-  ASSERT_TRUE(form_->AddServer({"127.9.0.1", "Other", true}));
-  ASSERT_TRUE(form_->AddServer({board->Host(), "Listed", false}));
+  ASSERT_NE(form_->server_list.Append({"127.9.0.1", "Other", true}), -1);
+  ASSERT_NE(form_->server_list.Append({board->Host(), "Listed", false}), -1);
   form_->memo_txt->SetText(QStringLiteral("idea"));
   form_->FrameStorm->count_idea = 3;
   form_->count_image = 4;
@@ -168,7 +168,7 @@ TEST_F(Settings, ConnectToAListedBoardResetsTheViewsAndMarksItsRow) {
   EXPECT_TRUE(set_->edit_name->GetText().isEmpty());
   EXPECT_TRUE(set_->edit_ip->GetText().isEmpty());
   EXPECT_FALSE(form_->timer_find->Enabled());
-  const auto known = form_->KnownServers();
+  const auto known = form_->server_list.Entries();
   ASSERT_EQ(known.size(), 2u);  // nothing appended
   EXPECT_FALSE(known[0].flg_connect);
   EXPECT_TRUE(known[1].flg_connect);
@@ -182,13 +182,13 @@ TEST_F(Settings, ConnectToAListedBoardResetsTheViewsAndMarksItsRow) {
 TEST_F(Settings, AnyKeyInTheAddressBoxMakesTheConnectAppendTheTypedBoard) {
   auto board = clienttest::StartBoard("Typed");
   std::filesystem::create_directory("img_default");
-  ASSERT_TRUE(form_->AddServer({board->Host(), "Known", false}));
+  ASSERT_NE(form_->server_list.Append({board->Host(), "Known", false}), -1);
   Click(*form_, set_->layout_list);
   ClickRow(0);
   Type(Qt::Key_Right);  // changes nothing in the text, still counts
   Connect();
   ASSERT_TRUE(board->WaitForTexts(2, 5s));
-  const auto known = form_->KnownServers();
+  const auto known = form_->server_list.Entries();
   ASSERT_EQ(known.size(), 2u);  // the same address a second time
   EXPECT_EQ(known[1].ip, board->Host());
   EXPECT_EQ(known[1].name, "Known");
@@ -202,7 +202,7 @@ TEST_F(Settings, AFailedConnectLeavesTheViewsEmptyAndTheTypedBoardInTheTable) {
   auto board = clienttest::StartBoard("Earlier");
   std::filesystem::create_directory("img_default");
   clienttest::WritePicture("img_default/a.png");
-  ASSERT_TRUE(form_->AddServer({board->Host(), "Earlier", false}));
+  ASSERT_NE(form_->server_list.Append({board->Host(), "Earlier", false}), -1);
   Click(*form_, set_->layout_list);
   ClickRow(0);
   Connect();
@@ -217,7 +217,7 @@ TEST_F(Settings, AFailedConnectLeavesTheViewsEmptyAndTheTypedBoardInTheTable) {
   Connect();
   ASSERT_EQ(dialogs_.size(), 1u);
   EXPECT_EQ(dialogs_[0], QStringLiteral("Please check the network connection status"));
-  const auto known = form_->KnownServers();
+  const auto known = form_->server_list.Entries();
   ASSERT_EQ(known.size(), 2u);
   EXPECT_EQ(known[1].ip, silent);
   EXPECT_EQ(known[1].name, "Nobody");
@@ -233,15 +233,15 @@ TEST_F(Settings, AFailedConnectLeavesTheViewsEmptyAndTheTypedBoardInTheTable) {
 }
 
 TEST_F(Settings, AFullTableTakesNoTypedBoardButTheConnectStillGoesAhead) {
-  for (int i = 0; i < TFormMain::kServerListSize; ++i)
-    ASSERT_TRUE(form_->AddServer({"127.9.1." + std::to_string(i), "B", false}));
+  for (int i = 0; i < protocol::BoardTable::kSize; ++i)
+    ASSERT_NE(form_->server_list.Append({"127.9.1." + std::to_string(i), "B", false}), -1);
   auto board = clienttest::StartBoard("Typed");
   std::filesystem::create_directory("img_default");
   Click(*form_, set_->layout_list);
   TypeText(QString::fromStdString(board->Host()));
   Connect();
   ASSERT_TRUE(board->WaitForTexts(2, 5s));
-  const auto known = form_->KnownServers();
+  const auto known = form_->server_list.Entries();
   EXPECT_EQ(known.size(), 20u);
   for (const ServerInfo& s : known) EXPECT_FALSE(s.flg_connect);
   EXPECT_EQ(set_->ip_server, board->Host());
