@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "FrameManager.h"
+#include "FrameStorm.h"
 #include "MainForm.h"
+#include "TcpThread.h"
 #include "os/Process.h"
 #include "rtl/Files.h"
 #include "ui/Types.h"

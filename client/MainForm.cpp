@@ -23,6 +23,11 @@
 #include <string_view>
 #include <thread>
 
+#include "FrameManager.h"
+#include "FrameSetting.h"
+#include "FrameStorm.h"
+#include "NetComponents.h"
+#include "TcpThread.h"
 #include "protocol/Beacon.h"
 #include "protocol/BoardFrame.h"
 #include "protocol/BoardMessages.h"
@@ -30,6 +35,7 @@
 #include "ui/Application.h"
 #include "ui/Binding.h"
 #include "ui/BusyWait.h"
+#include "ui/Controls.h"
 #include "ui/Description.h"
 #include "ui/Screen.h"
 #include "ui/Types.h"

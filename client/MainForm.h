@@ -12,15 +12,32 @@
 #include <memory>
 #include <vector>
 
-#include "FrameManager.h"
-#include "FrameSetting.h"
-#include "FrameStorm.h"
-#include "NetComponents.h"
-#include "TcpThread.h"
 #include "protocol/BoardTable.h"
 #include "rtl/CodePage.h"
-#include "ui/Controls.h"
 #include "ui/Form.h"
+#include "ui/Types.h"
+
+// Declared only: the window holds pointers to its frames, components and supervisor, so a unit
+// that only builds messages or reads the board table does not compile their headers.
+class TFrameManager;
+class TFrameSetting;
+class TFrameStorm;
+class TcpThread;
+class UdpServerComponent;
+class TcpClientComponent;
+class ThreadRunComponent;
+namespace ui {
+class Edit;
+class HorzScrollBox;
+class Image;
+class Layout;
+class Memo;
+class PaintBox;
+class Panel;
+class Rectangle;
+class Text;
+class Timer;
+}  // namespace ui
 
 class TFormMain : public ui::Form {
   Q_OBJECT

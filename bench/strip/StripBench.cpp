@@ -18,6 +18,7 @@
 
 #include "MainForm.h"
 #include "ui/Application.h"
+#include "ui/Controls.h"
 #include "ui/Screen.h"
 
 namespace {

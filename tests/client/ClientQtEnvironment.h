@@ -13,8 +13,15 @@
 #include <string>
 #include <vector>
 
+// The window tests reach into every frame and component of the window.
+#include "FrameManager.h"
+#include "FrameSetting.h"
+#include "FrameStorm.h"
 #include "MainForm.h"
+#include "NetComponents.h"
+#include "TcpThread.h"
 #include "ui/Application.h"
+#include "ui/Controls.h"
 #include "ui/Screen.h"
 
 namespace clienttest {
