@@ -12,6 +12,7 @@
 
 #include "FrameManager.h"
 #include "FrameStorm.h"
+#include "Helpers.h"
 #include "MainForm.h"
 #include "TcpThread.h"
 #include "os/Process.h"
@@ -49,22 +50,6 @@ constexpr char kStatusFile[] = "toimg/pdf_temp";
 constexpr char kConverter[] = "./toimg/Slidepress";
 
 constexpr std::string_view kDeleteBody = R"({"1":"all"})";
-
-QString ToQString(const rtl::AnsiString& ansi) {
-  return QString::fromStdU16String(rtl::AnsiToUnicode(ansi));
-}
-
-rtl::AnsiString ToAnsi(const QString& text) {
-  return rtl::UnicodeToAnsi(text.toStdU16String());
-}
-
-// Case-sensitive and without a dot: "scanpng" is a page, "A.PNG" is not.
-bool IsPageImage(std::u16string_view path) {
-  const auto slash = path.rfind(u'/');
-  const std::u16string_view name =
-      slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-  return name.ends_with(u"png") || name.ends_with(u"jpg") || name.ends_with(u"jpeg");
-}
 
 std::filesystem::path ToPath(const std::u16string& text) {
   return std::filesystem::path(rtl::UnicodeToUtf8(text));

@@ -26,6 +26,7 @@
 #include "FrameManager.h"
 #include "FrameSetting.h"
 #include "FrameStorm.h"
+#include "Helpers.h"
 #include "NetComponents.h"
 #include "TcpThread.h"
 #include "protocol/Beacon.h"
@@ -101,20 +102,6 @@ bool ReadTextLine(char* buf, int size, std::FILE* f) {
 constexpr int kThumbPitch = 90;
 constexpr float kThumbWidth = 80;
 constexpr float kThumbHeight = 45;
-
-std::u16string_view FileNameOf(std::u16string_view path) {
-  const auto slash = path.rfind(u'/');
-  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-}
-
-// Case-sensitive and without a dot: "scanpng" is a page, "A.PNG" is not.
-bool IsPageImage(std::u16string_view name) {
-  return name.ends_with(u"png") || name.ends_with(u"jpg") || name.ends_with(u"jpeg");
-}
-
-QString ToQString(const rtl::AnsiString& ansi) {
-  return QString::fromStdU16String(rtl::AnsiToUnicode(ansi));
-}
 
 // Runs fn on the UI thread for the receive thread and waits for it. The stop sequence waits for
 // the receive thread on the UI thread, so the wait is given up once the run flag is off.
