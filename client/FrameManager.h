@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -68,9 +67,9 @@ class TFrameManager : public ui::Frame {
   // Slide-strip thumbnails from which pages were placed, in placement order (not owned; null
   // once a thumbnail is destroyed).
   std::vector<QPointer<ui::Image>> list_img_show;
-  // The user's tap closed the enlarged view; the next "tosmall" only clears this. Set on the UI
-  // thread, read and cleared by the receive thread.
-  std::atomic<bool> flg_shrink{false};
+  // The user's tap closed the enlarged view; the next "tosmall" only clears this. UI thread only:
+  // the receive loop tests and clears it in the work it runs on the UI thread.
+  bool flg_shrink = false;
 
  private:
   // The release or leave of a placed page: a drag ends in a snap or a deletion (top beyond

@@ -169,8 +169,9 @@ TFormMain::TFormMain(QObject* owner) : ui::Form(owner) {
 }
 
 void TFormMain::Construct() {
-  // Reading the description starts the UDP listener and the receive thread; the receive loop
-  // waits for flg_run, which is set only once every field below is in place.
+  // Reading the description starts the UDP listener and the receive thread. The receive loop
+  // returns at once until flg_run is set with the own fields below, before the identity, the
+  // views and tcp_thread are made; it reads no frame before then, as only tcp_thread connects.
   LoadDescription(QStringLiteral(":/ui/MainForm.json"));
   timer_find = Find<ui::Timer>(QStringLiteral("timer_find"));
   Panel1 = Find<ui::Panel>(QStringLiteral("Panel1"));
