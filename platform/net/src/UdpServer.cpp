@@ -54,9 +54,12 @@ void Listen(int fd, int wakeFd, const UdpServer::ReadHandler& handler) {
 }  // namespace
 
 struct UdpServer::Impl {
-  mutable std::mutex mu;  // guards port and handler
+  mutable std::mutex mu;  // guards port, the binding and handler
   int port = 0;
+  std::string bindIp;  // empty: every address at `port`
+  int bindPort = 0;
   ReadHandler handler;
+  std::atomic<int> boundPort{0};
 
   std::mutex control;  // serialises SetActive; held while the listener is joined
   std::atomic<bool> active{false};
@@ -71,6 +74,7 @@ struct UdpServer::Impl {
     listenerId = std::thread::id{};
     if (fd >= 0) ::close(fd);
     fd = -1;
+    boundPort = 0;
     wake.reset();
   }
 };
@@ -89,6 +93,16 @@ void UdpServer::SetDefaultPort(int port) {
 int UdpServer::DefaultPort() const {
   std::lock_guard lock(impl_->mu);
   return impl_->port;
+}
+
+void UdpServer::SetBinding(const std::string& ip, int port) {
+  std::lock_guard lock(impl_->mu);
+  impl_->bindIp = ip;
+  impl_->bindPort = port;
+}
+
+int UdpServer::BoundPort() const {
+  return impl_->boundPort;
 }
 
 void UdpServer::SetOnRead(ReadHandler handler) {
@@ -115,21 +129,25 @@ void UdpServer::SetActive(bool active) {
   d.ReapLocked();
 
   int port = 0;
+  std::string ip;
   ReadHandler handler;
   {
     std::lock_guard lock(d.mu);
-    port = d.port;
+    port = d.bindIp.empty() ? d.port : d.bindPort;
+    ip = d.bindIp;
     handler = d.handler;
   }
   if (port < 0 || port > 65535) throw Error("Invalid port " + std::to_string(port) + ".");
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) detail::ThrowSocketError(errno);
-  // No SO_REUSEADDR: on Linux it would let a second server share the port and silently split
-  // the datagrams between the two.
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (!ip.empty() && ::inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1)
+    throw Error("Invalid IPv4 address " + ip + ".");
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) detail::ThrowSocketError(errno);
+  // No SO_REUSEADDR: on Linux it would let a second server share the port and silently split
+  // the datagrams between the two.
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int err = errno;
     ::close(fd);
@@ -144,6 +162,10 @@ void UdpServer::SetActive(bool active) {
     ::close(fd);
     throw;
   }
+  sockaddr_in bound{};
+  socklen_t boundLen = sizeof bound;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLen);
+  d.boundPort = ntohs(bound.sin_port);
   d.fd = fd;
   d.active = true;
   d.listener = std::thread([&d, fd, wakeFd = d.wake->fd(), handler = std::move(handler)] {

@@ -58,8 +58,8 @@ class Sender {
     }
   }
   int port() const { return nettest::BoundPort(fd_.get()); }
-  void SendTo(int port, const std::string& bytes) {
-    const sockaddr_in a = nettest::Loopback(port);
+  void SendTo(int port, const std::string& bytes) { SendTo(nettest::Loopback(port), bytes); }
+  void SendTo(const sockaddr_in& a, const std::string& bytes) {
     if (::sendto(fd_.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a),
                  sizeof a) != static_cast<ssize_t>(bytes.size())) {
       throw std::runtime_error("sendto");
@@ -145,6 +145,52 @@ TEST(UdpServer, BindOfATakenPortRaises) {
   }
   EXPECT_FALSE(second.Active());
   EXPECT_TRUE(first.Active());
+}
+
+TEST(UdpServer, AnExplicitBindingTakesItsAddressAndAFreePortWhateverHoldsTheDefault) {
+  // Another socket holds the default port on every address.
+  nettest::Fd holder(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(holder.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
+  const int held = nettest::BoundPort(holder.get());
+
+  Inbox inbox;
+  net::UdpServer server;
+  server.SetOnRead(inbox.Handler());
+  server.SetDefaultPort(held);
+  server.SetBinding("127.0.0.1", 0);
+  EXPECT_EQ(server.BoundPort(), 0);
+  server.SetActive(true);
+  const int port = server.BoundPort();
+  EXPECT_GT(port, 0);
+  EXPECT_NE(port, held);
+  EXPECT_EQ(server.DefaultPort(), held);
+
+  // Only 127.0.0.1 listens: a datagram to another loopback address at that port goes nowhere.
+  Sender sender;
+  sockaddr_in elsewhere = nettest::Loopback(port);
+  ::inet_pton(AF_INET, "127.0.0.2", &elsewhere.sin_addr);
+  sender.SendTo(elsewhere, "elsewhere");
+  sender.SendTo(port, "here");
+  ASSERT_TRUE(inbox.WaitFor(1));
+  ASSERT_EQ(inbox.Got().size(), 1u);
+  EXPECT_EQ(inbox.Got()[0].data, "here");
+
+  server.SetActive(false);
+  EXPECT_EQ(server.BoundPort(), 0);
+  // An empty address goes back to every address at the default port, which is taken.
+  server.SetBinding("", 0);
+  EXPECT_THROW(server.SetActive(true), net::Error);
+  EXPECT_FALSE(server.Active());
+}
+
+TEST(UdpServer, ABindingToANameRatherThanAnAddressRaises) {
+  net::UdpServer server;
+  server.SetBinding("localhost", 0);
+  EXPECT_THROW(server.SetActive(true), net::Error);
+  EXPECT_FALSE(server.Active());
 }
 
 TEST(UdpServer, StopWaitsForTheHandlerAndFreesThePort) {
