@@ -144,9 +144,12 @@ void GetPcInfo() {
   }
 }
 
-TFormMain::TFormMain(QObject* owner) : ui::Form(owner) {
+TFormMain::TFormMain(QObject* owner) : TFormMain(owner, ListenerBinding{}) {}
+
+TFormMain::TFormMain(QObject* owner, const ListenerBinding& listener) : ui::Form(owner) {
   FormMain = this;
   RegisterNetKinds();
+  if (!listener.ip.empty()) SetUdpBinding(*this, listener.ip, listener.port);
   ui::RegisterFrameClass<TFrameManager>();
   ui::RegisterFrameClass<TFrameStorm>();
   ui::RegisterFrameClass<TFrameSetting>();

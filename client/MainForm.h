@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "protocol/BoardTable.h"
@@ -45,6 +46,14 @@ class TFormMain : public ui::Form {
   // Sets FormMain to the new window before anything else, so the frames and threads the
   // description starts can reach it.
   explicit TFormMain(QObject* owner = nullptr);
+  // For tests only, not a setting: the discovery listener binds `ip` at `port` (0: a free port)
+  // instead of every address at 3395, so a test does not depend on what else runs on the
+  // machine or the network. The program always makes the window above.
+  struct ListenerBinding {
+    std::string ip;
+    int port = 0;
+  };
+  TFormMain(QObject* owner, const ListenerBinding& listener);
   ~TFormMain() override;
 
   // Resets the view state: badge hidden, mode switch and clear button disabled, slide folder

@@ -1,6 +1,7 @@
 #include "NetComponents.h"
 
 #include <QJsonValue>
+#include <QVariant>
 #include <mutex>
 
 #include "ui/Binding.h"
@@ -8,6 +9,10 @@
 #include "ui/Types.h"
 
 namespace {
+
+// Where SetUdpBinding leaves the binding on the description's root.
+constexpr char kBindingIp[] = "vmUdpBindingIp";
+constexpr char kBindingPort[] = "vmUdpBindingPort";
 
 // Keys every kind accepts besides its own.
 bool Common(const QString& key) {
@@ -42,7 +47,7 @@ bool BoolValue(const QJsonObject& element, const QString& key) {
 
 UdpServerComponent::UdpServerComponent(QObject* owner, const QJsonObject& element,
                                        ui::Component* root)
-    : ui::Component(owner) {
+    : ui::Component(owner), root_(root) {
   for (auto it = element.begin(); it != element.end(); ++it) {
     const QString key = it.key();
     if (Common(key)) continue;
@@ -70,7 +75,17 @@ UdpServerComponent::~UdpServerComponent() {
 }
 
 void UdpServerComponent::Loaded() {
+  if (root_) {
+    const QVariant ip = root_->property(kBindingIp);
+    if (ip.isValid())
+      SetBinding(ip.toString().toStdString(), root_->property(kBindingPort).toInt());
+  }
   if (activeAtLoad_) SetActive(true);
+}
+
+void SetUdpBinding(ui::Component& root, const std::string& ip, int port) {
+  root.setProperty(kBindingIp, QString::fromStdString(ip));
+  root.setProperty(kBindingPort, port);
 }
 
 // ---------------------------------------------------------------- TcpClientComponent

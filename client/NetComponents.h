@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QPointer>
 #include <QString>
+#include <string>
 
 #include "net/TcpClient.h"
 #include "net/ThreadComponent.h"
@@ -23,7 +25,14 @@ class UdpServerComponent : public ui::Component, public net::UdpServer {
 
  private:
   bool activeAtLoad_ = false;
+  QPointer<ui::Component> root_;
 };
+
+// A seam for tests, not a setting: the UDP servers of root's description listen on `ip` at
+// `port` (0: a free port the system picks) instead of every address at their default port, so
+// a test neither collides with a client running on the machine nor hears real boards. Call it
+// before root reads its description.
+void SetUdpBinding(ui::Component& root, const std::string& ip, int port);
 
 // TCP client. Element keys: "Port", "ConnectTimeout", "ReadTimeout" (ms), "IPVersion" ("IPv4").
 class TcpClientComponent : public ui::Component, public net::TcpClient {

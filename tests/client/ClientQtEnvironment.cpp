@@ -1,7 +1,5 @@
 #include "ClientQtEnvironment.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -17,11 +15,6 @@
 namespace clienttest {
 
 void WindowTest::SetUp() {
-  // Every window binds UDP 3395. CTest's resource lock serialises the tests of one run; this lock
-  // also keeps runs in other build folders on the same machine from taking the port meanwhile.
-  port_lock_ = ::open("/tmp/vellumark-udp3395.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  ASSERT_GE(port_lock_, 0);
-  ASSERT_EQ(::flock(port_lock_, LOCK_EX), 0);
   previous_ = std::filesystem::current_path();
   std::string pattern = (std::filesystem::temp_directory_path() / "vm-window-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -36,14 +29,14 @@ void WindowTest::TearDown() {
   std::filesystem::current_path(previous_);
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
-  if (port_lock_ >= 0) ::close(port_lock_);  // releases the lock
-  port_lock_ = -1;
 }
 
 std::unique_ptr<TFormMain> WindowTest::MakeWindow(QSize screen, double dpi) {
   ui::SetScreenMetrics(std::make_shared<ui::FixedScreenMetrics>(screen, dpi));
-  auto form = std::make_unique<TFormMain>(nullptr);
+  auto form = std::make_unique<TFormMain>(nullptr, TFormMain::ListenerBinding{"127.0.0.1", 0});
   EXPECT_EQ(FormMain, form.get());
+  listener_port_ = form->udp->BoundPort();
+  EXPECT_GT(listener_port_, 0);
   return form;
 }
 

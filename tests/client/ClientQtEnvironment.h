@@ -31,8 +31,12 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // A window made the way the process entry makes it, with fixed screen metrics.
+  // A window made the way the process entry makes it, with fixed screen metrics, but for its
+  // discovery listener: that one takes 127.0.0.1 at a free port (ListenerPort()), so neither a
+  // client running on the machine nor a real board's beacons reach the test.
   std::unique_ptr<TFormMain> MakeWindow(QSize screen = {960, 540}, double dpi = 1.0);
+  // The listener's port of the window MakeWindow made last.
+  int ListenerPort() const { return listener_port_; }
   // Press and release in the middle of a control, through the form's dispatch.
   static void Click(TFormMain& form, ui::Control* control);
   static std::string ReadFile(const std::filesystem::path& path);
@@ -48,7 +52,7 @@ class WindowTest : public ::testing::Test {
 
  private:
   std::filesystem::path previous_;
-  int port_lock_ = -1;
+  int listener_port_ = 0;
 };
 
 // Standard output written to a file while it lives, readable at any time (lines of other

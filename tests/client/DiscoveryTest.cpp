@@ -2,8 +2,10 @@
 // the first one, against board peers on loopback.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include "MainForm.h"
 #include "board_peer/BoardPeer.h"
 #include "board_peer/Wire.h"
+#include "net/Error.h"
 #include "rtl/CodePage.h"
 
 namespace {
@@ -30,8 +33,9 @@ using clienttest::StdoutCapture;
 using clienttest::WindowTest;
 namespace fs = std::filesystem;
 
-// One datagram to the client's port, sent from `host` (any address of 127.0.0.0/8).
-bool SendFrom(const std::string& host, std::string_view bytes) {
+// One datagram to `to` at `port`, sent from `host` (any address of 127.0.0.0/8).
+bool SendDatagram(const std::string& host, std::string_view bytes, int port,
+                  const char* to_host = "127.0.0.1") {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return false;
   sockaddr_in from{};
@@ -39,8 +43,8 @@ bool SendFrom(const std::string& host, std::string_view bytes) {
   inet_pton(AF_INET, host.c_str(), &from.sin_addr);
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(3395);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, to_host, &to.sin_addr);
   bool sent = bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0;
   sent = sent && sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
                         sizeof to) == static_cast<ssize_t>(bytes.size());
@@ -87,6 +91,14 @@ class Discovery : public WindowTest {
     auto form = MakeWindow();
     form->timer_find->SetEnabled(false);
     return form;
+  }
+  // One datagram to the listener of the window made last, sent from `host`.
+  bool SendFrom(const std::string& host, std::string_view bytes) {
+    return SendDatagram(host, bytes, ListenerPort());
+  }
+  // The board's beacon, as the board sends it.
+  bool SendBeacon(const board_peer::BoardPeer& board) {
+    return SendFrom(board.Host(), board.BeaconBytes());
   }
 };
 
@@ -183,6 +195,37 @@ TEST_F(Discovery, BoardsBeyondTheTwentiethAreIgnored) {
   EXPECT_EQ(form->count_server(), 20);
 }
 
+TEST_F(Discovery, TheProgramsWindowListensOnUdp3395OfEveryAddress) {
+  // The one window on the real port. A lock file keeps test runs of other build folders on
+  // this machine off the port meanwhile; a program that holds it skips the test.
+  const int lock = ::open("/tmp/vellumark-udp3395.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  struct Unlock {
+    int fd;
+    ~Unlock() { ::close(fd); }
+  } unlock{lock};
+
+  ui::SetScreenMetrics(std::make_shared<ui::FixedScreenMetrics>(QSize(960, 540), 1.0));
+  std::unique_ptr<TFormMain> form;
+  try {
+    form = std::make_unique<TFormMain>(nullptr);
+  } catch (const net::Error& e) {
+    if (std::string_view(e.what()).find("already in use") != std::string_view::npos)
+      GTEST_SKIP() << "UDP 3395 is held by another program (" << e.what() << ")";
+    throw;
+  }
+  form->timer_find->SetEnabled(false);
+  EXPECT_EQ(form->udp->BoundPort(), 3395);
+  // Every local address: 127.0.0.2 reaches it as well as 127.0.0.1.
+  ASSERT_TRUE(SendDatagram("127.77.0.1", board_peer::MakeBeacon("One"), 3395, "127.0.0.1"));
+  ASSERT_TRUE(SendDatagram("127.77.0.2", board_peer::MakeBeacon("Two"), 3395, "127.0.0.2"));
+  ASSERT_TRUE(WaitFor([&] { return form->count_server() == 2; }));
+  const auto known = form->server_list.Entries();
+  EXPECT_EQ(known[0].name, "One");
+  EXPECT_EQ(known[1].name, "Two");
+}
+
 // ---------------------------------------------------------------- auto-connect
 
 class AutoConnect : public Discovery {
@@ -205,7 +248,7 @@ TEST_F(AutoConnect, FirstBeaconConnectsOnceSaysReloadAndFillsTheStrip) {
   auto board = StartBoard("Room 4");
   auto form = MakeWindow();
   StdoutCapture out;
-  ASSERT_TRUE(board->SendBeacon());
+  ASSERT_TRUE(SendBeacon(*board));
   ASSERT_TRUE(PumpUntil([&] { return form->img_sw_con->Enabled(); }));
 
   ASSERT_TRUE(board->WaitForTexts(2, 5s));
@@ -239,7 +282,7 @@ TEST_F(AutoConnect, FirstBeaconConnectsOnceSaysReloadAndFillsTheStrip) {
 
   // A later board joins the table and is left alone.
   auto second = StartBoard("Room 5");
-  ASSERT_TRUE(second->SendBeacon());
+  ASSERT_TRUE(SendBeacon(*second));
   ASSERT_TRUE(PumpUntil([&] { return form->server_list.Entries().size() == 2; }));
   Pump(300ms);
   EXPECT_EQ(second->ConnectionCount(), 0u);
@@ -259,7 +302,7 @@ TEST_F(AutoConnect, AFailedConnectShowsTheDialogOnceAndIsNotRetried) {
   EXPECT_FALSE(form->timer_find->Enabled());
 
   auto later = StartBoard("Later");
-  ASSERT_TRUE(later->SendBeacon());
+  ASSERT_TRUE(SendBeacon(*later));
   ASSERT_TRUE(PumpUntil([&] { return form->server_list.Entries().size() == 2; }));
   Pump(400ms);
   EXPECT_EQ(later->ConnectionCount(), 0u);
@@ -274,7 +317,7 @@ TEST_F(AutoConnect, AFailedConnectShowsTheDialogOnceAndIsNotRetried) {
 TEST_F(AutoConnect, MissingSlideFolderStopsTheSequenceAfterReload) {
   auto board = StartBoard("No slides");
   auto form = MakeWindow();
-  ASSERT_TRUE(board->SendBeacon());
+  ASSERT_TRUE(SendBeacon(*board));
   ASSERT_TRUE(PumpUntil([&] { return !dialogs_.empty(); }));
   ASSERT_EQ(dialogs_.size(), 1u);
   EXPECT_EQ(dialogs_[0], QStringLiteral("The specified path was not found"));

@@ -140,7 +140,7 @@ TEST_F(MainFormStart, ScreenScaleIsAskedForTheWindowCentre) {
   };
   auto metrics = std::make_shared<Recording>();
   ui::SetScreenMetrics(metrics);
-  TFormMain form;
+  TFormMain form(nullptr, {"127.0.0.1", 0});  // the listener as in MakeWindow
   const QRect b = form.WindowBounds();
   ASSERT_EQ(metrics->asked.size(), 2u);  // both calls of GetScreenScale
   for (const QPoint& p : metrics->asked)
