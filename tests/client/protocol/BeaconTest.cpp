@@ -42,6 +42,8 @@ TEST(Beacon, WhichDatagramsAreBeaconsAndTheNameTheyCarry) {
       {"the first text byte comes with 21 bytes", Datagram(";"), ""},
       {"the shortest name", Datagram("A;"), "A"},
       {"a ; in byte 9 is not the text's", Datagram("A", ';'), ""},
+      {"a ; in the trailer's first byte is not the text's", Datagram("A", '\x01', ";123456789"),
+       ""},
       {"the first ; ends the name", Datagram("a;b;c"), "a"},
       {"a NUL first ends the text", Datagram(std::string("\0A;", 3)), ""},
       {"a NUL after the ; is not looked at", Datagram(std::string("A;\0", 3)), "A"},
