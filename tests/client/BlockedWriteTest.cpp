@@ -419,6 +419,8 @@ TEST_F(BlockedWrite, TheProgramEndsWithZeroWhenEscapeComesDuringABlockedSend) {
     thumb = first->LocalToForm().map(QPointF(first->Width() / 2, first->Height() / 2));
   }
 
+  // The program listens on the real port 3395.
+  const clienttest::RealUdpPortLock lock;
   board_ = StartStallingBoard();
   const int vnc_port = FreeLoopbackPort();
   const std::string platform = "vnc:size=960x540:port=" + std::to_string(vnc_port);

@@ -1,5 +1,7 @@
 #include "ClientQtEnvironment.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -106,6 +108,15 @@ void ResetConnectState() {
   ip_connect.Set("");
   flg_cnt = false;
   flg_recnt = false;
+}
+
+RealUdpPortLock::RealUdpPortLock()
+    : fd_(::open("/tmp/vellumark-udp3395.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+  if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) ADD_FAILURE() << "cannot take the UDP 3395 lock";
+}
+
+RealUdpPortLock::~RealUdpPortLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace clienttest

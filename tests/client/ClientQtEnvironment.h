@@ -75,4 +75,17 @@ class StdoutCapture {
 // The connection supervisor's process-wide reconnect state, back to its start values.
 void ResetConnectState();
 
+// Held by a test that binds the real UDP port 3395 (a window made the program's way, or the
+// program itself), so that such tests of every build folder on this machine take turns.
+class RealUdpPortLock {
+ public:
+  RealUdpPortLock();
+  ~RealUdpPortLock();
+  RealUdpPortLock(const RealUdpPortLock&) = delete;
+  RealUdpPortLock& operator=(const RealUdpPortLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace clienttest

@@ -2,10 +2,8 @@
 // the first one, against board peers on loopback.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -198,13 +196,7 @@ TEST_F(Discovery, BoardsBeyondTheTwentiethAreIgnored) {
 TEST_F(Discovery, TheProgramsWindowListensOnUdp3395OfEveryAddress) {
   // The one window on the real port. A lock file keeps test runs of other build folders on
   // this machine off the port meanwhile; a program that holds it skips the test.
-  const int lock = ::open("/tmp/vellumark-udp3395.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  ASSERT_GE(lock, 0);
-  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-  struct Unlock {
-    int fd;
-    ~Unlock() { ::close(fd); }
-  } unlock{lock};
+  const clienttest::RealUdpPortLock lock;
 
   ui::SetScreenMetrics(std::make_shared<ui::FixedScreenMetrics>(QSize(960, 540), 1.0));
   std::unique_ptr<TFormMain> form;
