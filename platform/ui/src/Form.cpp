@@ -101,7 +101,10 @@ ShiftState KeyShift(Qt::KeyboardModifiers m) {
 Surface::Surface(Form* form) : form_(form) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
-  setFocusPolicy(Qt::StrongFocus);
+  // The painted controls cannot take the focus, so neither can the widget they are painted on:
+  // a click on it leaves the focus in the edit or memo that has it. Keys still arrive here while
+  // no text widget has the focus, since Qt gives them to the window then.
+  setFocusPolicy(Qt::NoFocus);
 }
 
 void Surface::paintEvent(QPaintEvent*) {
@@ -342,6 +345,16 @@ void Form::DispatchMouseDown(MouseButton button, ShiftState shift, QPointF point
   SetHovered(target);
   pressed_ = target;
   if (!target) return;
+  // The focus moves only to a control that can take it (or one it lies in); a press anywhere
+  // else leaves it where it is.
+  for (Control* c = target; c; c = c->ParentControl())
+    if (c->CanFocus()) {
+      if (auto* text = qobject_cast<NativeControl*>(c))
+        text->SetFocus();
+      else
+        TakeFocusFromText();
+      break;
+    }
   if (target->AutoCapture()) capture_ = target;
   const QPointF local = target->FormToLocal(point);
   Guarded([&] {
@@ -447,6 +460,7 @@ void Form::SyncNative() {
   for (auto& old : hosted_)
     if (old && std::find(now.begin(), now.end(), old.data()) == now.end() && old->widget_ &&
         old->widget_->parentWidget() == surface_.get()) {
+      if (parkedFocus_ == old) parkedFocus_ = nullptr;
       old->widget_->hide();
       old->widget_->setParent(nullptr);
     }
@@ -462,9 +476,60 @@ void Form::SyncNative() {
     QFont f = MakeFont(n->settings_, static_cast<float>(t.m22()));
     if (w->font() != f) w->setFont(f);
     const bool show = n->AbsoluteVisible() && !pixels.isEmpty() && !Covered(this, n, r.center());
+    if (!show && !w->isHidden() && surface_->focusWidget() == w) {
+      // Hiding the widget is this layer's doing (its control is covered or hidden): the control
+      // keeps the focus, without a focus change, and its widget gets it back when it shows.
+      // Meanwhile keys go to the window, not into a widget nobody sees.
+      n->quietFocusOut_ = true;
+      w->clearFocus();
+      n->quietFocusOut_ = false;
+      parkedFocus_ = n;
+    }
     w->setEnabled(n->AbsoluteEnabled());
-    if (w->isHidden() == show) w->setVisible(show);
+    if (w->isHidden() == show) {
+      w->setVisible(show);
+      if (show && parkedFocus_ == n && !surface_->focusWidget()) w->setFocus(Qt::OtherFocusReason);
+    }
   }
+}
+
+// ---------------------------------------------------------------- keyboard focus
+
+void Form::TextFocusIn(NativeControl* control) {
+  if (parkedFocus_ == control)
+    parkedFocus_ = nullptr;
+  else
+    DropParkedFocus();
+}
+
+void Form::ParkFocus(NativeControl* control) {
+  if (parkedFocus_ == control) return;
+  TakeFocusFromText();
+  parkedFocus_ = control;
+}
+
+// The focus goes to the window itself (a painted control that can take it): the text control
+// that had it leaves, with what a leave reports.
+void Form::TakeFocusFromText() {
+  if (QWidget* w = surface_->focusWidget()) {
+    // Reported here, not by the widget's focus-out, which an inactive window does not get.
+    QPointer<NativeControl> holder;
+    for (auto& n : hosted_)
+      if (n && n->widget_ == w) holder = n;
+    if (holder) holder->quietFocusOut_ = true;
+    w->clearFocus();
+    if (holder) {
+      holder->quietFocusOut_ = false;
+      holder->PostFocusLost();
+    }
+  }
+  DropParkedFocus();
+}
+
+void Form::DropParkedFocus() {
+  QPointer<NativeControl> parked = parkedFocus_;
+  parkedFocus_ = nullptr;
+  if (parked) parked->PostFocusLost();
 }
 
 }  // namespace ui

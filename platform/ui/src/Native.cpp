@@ -43,16 +43,15 @@ class NativeFilter : public QObject {
       }
       return false;
     }
-    if (e->type() == QEvent::FocusOut) {
-      QPointer<NativeControl> self(control_);
-      QMetaObject::invokeMethod(
-          control_,
-          [self] {
-            detail::RunOrHold([self] {
-              if (self) self->FocusLost();
-            });
-          },
-          Qt::QueuedConnection);
+    if (e->type() == QEvent::FocusIn) {
+      control_->GotFocus();
+    } else if (e->type() == QEvent::FocusOut) {
+      // The window losing its activation (to another window, a modal dialog or a popup menu) is
+      // no leave: the control keeps the focus in its window and gets it back with the window.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+      if (!control_->quietFocusOut_ && reason != Qt::ActiveWindowFocusReason &&
+          reason != Qt::PopupFocusReason)
+        control_->PostFocusLost();
     }
     return false;
   }
@@ -77,12 +76,44 @@ void NativeControl::InstallWidget(QWidget* widget) {
 }
 
 void NativeControl::SetFocus() {
-  if (Form* f = RootForm()) f->SyncNative();
-  if (widget_) widget_->setFocus(Qt::OtherFocusReason);
+  if (!widget_) return;
+  Form* f = RootForm();
+  if (!f) {
+    widget_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  f->SyncNative();
+  if (!widget_->isHidden()) {
+    widget_->setFocus(Qt::OtherFocusReason);
+    GotFocus();  // also when the window is inactive and Qt sends no focus-in
+  } else if (AbsoluteVisible() && AbsoluteEnabled()) {
+    f->ParkFocus(this);  // covered: its widget takes the focus when it shows
+  }
 }
 
 bool NativeControl::IsFocused() const {
-  return widget_ && widget_->hasFocus();
+  if (!widget_) return false;
+  if (widget_->hasFocus()) return true;
+  Form* f = RootForm();
+  return f && f->parkedFocus_ == this;
+}
+
+void NativeControl::GotFocus() {
+  if (Form* f = RootForm()) f->TextFocusIn(this);
+}
+
+void NativeControl::PostFocusLost() {
+  // Queued, and held back while the UI thread waits on a blocked write: the change handler may
+  // send.
+  QPointer<NativeControl> self(this);
+  QMetaObject::invokeMethod(
+      this,
+      [self] {
+        detail::RunOrHold([self] {
+          if (self) self->FocusLost();
+        });
+      },
+      Qt::QueuedConnection);
 }
 
 void NativeControl::SetFontSize(float size) {

@@ -147,6 +147,9 @@ class Control : public Component {
   void PaintTree(QPainter& painter);
   // Whether Paint draws anything (used to find controls that cover native text widgets).
   virtual bool PaintsSelf() const { return false; }
+  // Whether a press on this control takes the keyboard focus. Most painted controls (images,
+  // shapes, texts) cannot take it: a press on them leaves the focus where it is.
+  virtual bool CanFocus() const { return false; }
   // Sets an animatable property by its name ("Position.X", "Opacity", ...).
   virtual bool SetFloatProperty(const QString& name, float value);
   virtual bool GetFloatProperty(const QString& name, float& value) const;

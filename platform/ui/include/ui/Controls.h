@@ -236,8 +236,12 @@ class NativeControl : public Control {
   explicit NativeControl(QObject* owner) : Control(owner) {}
   ~NativeControl() override;
   QWidget* Widget() const;
+  // Gives this control the keyboard focus. A control covered by a painted one (its widget hidden
+  // meanwhile) takes it too and its widget gets it when it shows; a hidden or disabled control
+  // cannot take it.
   void SetFocus();
   bool IsFocused() const;
+  bool CanFocus() const override { return true; }
   const TextSettings& Settings() const { return settings_; }
   void SetFontSize(float size);
   bool SetProperty(const QString& name, const QJsonValue& value) override;
@@ -252,6 +256,10 @@ class NativeControl : public Control {
   bool DispatchKey(quint16 key, QChar ch, ShiftState shift);
   void RaiseChange();
   virtual void FocusLost() {}
+  // The focus left this control: its FocusLost runs once the focus change is complete.
+  void PostFocusLost();
+  // Its widget got the focus.
+  void GotFocus();
   // After the widget took an Enter key; `before` is the text it held until then.
   virtual void EnterPressed(const QString& before) { (void)before; }
   virtual QString CurrentText() const { return {}; }
@@ -261,6 +269,7 @@ class NativeControl : public Control {
   friend class Form;
   friend class NativeFilter;
   QPointer<QWidget> widget_;
+  bool quietFocusOut_ = false;  // the layer itself takes the widget's focus away
 };
 
 class Edit : public NativeControl {
@@ -365,6 +374,7 @@ class ListBox : public Control {
   bool BindEvent(const QString& event, QObject* target, const QString& method) override;
   void MouseClick(MouseButton button, ShiftState shift, float x, float y) override;
   bool MouseWheel(ShiftState shift, int delta) override;
+  bool CanFocus() const override { return true; }  // as the framework's list box
 
   ItemClickEvent OnItemClick;
 

@@ -8,6 +8,8 @@
 //  - moves go to the capturing control, else to the control under the pointer; when that
 //    control changes, the old one gets its leave event and the new one its enter event;
 //  - a click is a press and a release on the same control;
+//  - a press takes the keyboard focus only when the control can take it (CanFocus): a press
+//    on an image, a shape or a text leaves it in the edit or memo that has it;
 //  - key-down reaches the form first (also while a text widget has the focus).
 // An exception that escapes a handler is shown in the error dialog and the program goes on.
 
@@ -100,12 +102,19 @@ class Form : public Control {
   void SyncNative();
   void SetHovered(Control* c);
   void WidgetResized(QSize size);
+  // Focus bookkeeping of the text controls (see Native.cpp).
+  void TextFocusIn(NativeControl* control);
+  void ParkFocus(NativeControl* control);
+  void TakeFocusFromText();
+  void DropParkedFocus();
 
   std::unique_ptr<Surface> surface_;
   QString caption_;
   AlphaColor fill_ = 0xFFFFFFFF;
   QPointer<Control> capture_, hovered_, pressed_;
   std::vector<QPointer<NativeControl>> hosted_;
+  // The text control that keeps the focus while the layer has its widget hidden.
+  QPointer<NativeControl> parkedFocus_;
   bool flushPending_ = false;
   bool inWidgetResize_ = false;
 };
