@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScreen>
+#include <QTest>
 #include <QTextCursor>
+#include <QWindow>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -65,8 +71,8 @@ class IdeaTimeline : public WindowTest {
   }
 
   // A window in idea mode, shown, connected to the board with the handshake on the wire.
-  std::unique_ptr<TFormMain> IdeaWindow(bool connect = true) {
-    auto form = MakeWindow();
+  std::unique_ptr<TFormMain> IdeaWindow(bool connect = true, QSize screen = {960, 540}) {
+    auto form = MakeWindow(screen);
     form->timer_find->SetEnabled(false);
     form->Show();
     form->Widget()->activateWindow();
@@ -333,6 +339,81 @@ TEST_F(IdeaTimeline, EnterInTheIdeaBoxTakesTheLineBreakOutAndMovesToTheNameBox) 
   form->memo_txt_onchange(form->memo_txt);
   EXPECT_EQ(form->memo_txt->GetText(), "onetwo");
   EXPECT_TRUE(HasFocus(form->edit_from));
+}
+
+// ---------------------------------------------------------------- keyboard focus
+
+// Clicks and keys through the window, as the window system delivers them.
+TEST_F(IdeaTimeline, ClicksBesideTheTextBoxesLeaveTheFocusInTheIdeaBoxAClickIntoTheNameBoxMovesIt) {
+  std::filesystem::create_directories(dir_ / "img_default");
+  QImage page(64, 36, QImage::Format_RGB32);
+  page.fill(Qt::darkCyan);
+  ASSERT_TRUE(page.save(QString::fromStdString((dir_ / "img_default" / "p1.png").string())));
+  // The window covers its screen, so every control lies inside it.
+  auto form = IdeaWindow(true, QGuiApplication::primaryScreen()->size());
+  form->ReLoadView();  // what a connect does: the strip, the clear button, the mode switch
+  QWindow* window = form->Widget()->windowHandle();
+  auto type = [&](const char* text) {
+    for (const char* c = text; *c; ++c) QTest::keyClick(window, *c);
+  };
+  auto click = [&](ui::Control* c, QPointF local) {
+    QTest::mouseClick(window, Qt::LeftButton, {}, c->LocalToForm().map(local).toPoint());
+    Pump(20ms);  // a change report would come from the event loop
+  };
+  auto centre = [](ui::Control* c) { return QPointF(c->Width() / 2, c->Height() / 2); };
+  Post(*form, "Ann", "Solar roof");
+  ASSERT_EQ(Cards(*form).size(), 1u);
+  int changes = 0;
+  const ui::NotifyEvent report = form->memo_txt->OnChange;
+  form->memo_txt->OnChange = [&](QObject* sender) {
+    ++changes;
+    report(sender);
+  };
+  ASSERT_TRUE(HasFocus(form->memo_txt));
+  type("Wind");
+
+  TFrameStorm& storm = *form->FrameStorm;
+  ui::Control* card = CardNumber(*form, 1);
+  ui::Control* thumb = form->scroll_view->Content()->Child(0);
+  ASSERT_NE(thumb, nullptr);
+  auto buttons_shown = [&] { return storm.EditButton() && storm.EditButton()->Visible(); };
+  struct Step {
+    const char* what;
+    ui::Control* control;
+    QPointF local;
+    std::function<bool()> done;  // the click did its work
+  };
+  const Step steps[] = {
+      {"a card", card, centre(card), buttons_shown},
+      {"the clock", storm.txt_time, centre(storm.txt_time), buttons_shown},
+      {"the timeline", storm.scroll_timeline, {480, 100}, buttons_shown},
+      {"the bar beside the boxes", form->img_panel_storm, {690, 80}, buttons_shown},
+      {"the card again", card, centre(card), [&] { return !buttons_shown(); }},
+      {"the mode switch to the board", form->img_sw_storm, centre(form->img_sw_storm),
+       [&] { return form->layout_con->Visible(); }},
+      {"a thumbnail", thumb, {32, 18}, [&] { return !thumb->Enabled(); }},  // placed
+      {"the clear button", form->img_clear, centre(form->img_clear),
+       [&] { return thumb->Enabled(); }},
+      {"the strip's bar", form->img_panel_con, {700, 80}, [&] { return thumb->Enabled(); }},
+      {"the mode switch to the ideas", form->img_sw_con, centre(form->img_sw_con),
+       [&] { return form->layout_storm->Visible(); }},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    click(s.control, s.local);
+    EXPECT_TRUE(PumpUntil(s.done, 5s));
+    EXPECT_TRUE(form->memo_txt->IsFocused());
+    EXPECT_EQ(changes, 0);
+  }
+  EXPECT_TRUE(HasFocus(form->memo_txt));
+  type("Z");
+  EXPECT_EQ(form->memo_txt->GetText().toStdString(), "WindZ");
+  EXPECT_EQ(form->edit_from->GetText().toStdString(), "Ann");
+
+  click(form->edit_from, centre(form->edit_from));
+  EXPECT_EQ(changes, 1);  // the idea box left with a new text
+  EXPECT_TRUE(HasFocus(form->edit_from));
+  EXPECT_EQ(form->memo_txt->GetText().toStdString(), "WindZ");
 }
 
 // ---------------------------------------------------------------- card buttons
