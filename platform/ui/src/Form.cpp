@@ -207,8 +207,12 @@ QWidget* Form::Widget() const {
 }
 
 void Form::Show() {
+  if (FullScreen()) CoverScreen();
   SyncNative();
   surface_->show();
+  // A window manager gives a new window the keyboard; without one the window would only get it
+  // at the first click, and neither keys nor activation would reach it before.
+  surface_->activateWindow();
 }
 
 void Form::Close() {
@@ -220,11 +224,22 @@ bool Form::IsShown() const {
 }
 
 void Form::SetFullScreen(bool on) {
-  if (on == FullScreen()) return;
-  if (on)
-    surface_->setWindowState(surface_->windowState() | Qt::WindowFullScreen);
-  else
-    surface_->setWindowState(surface_->windowState() & ~Qt::WindowFullScreen);
+  if (on != FullScreen()) {
+    if (on)
+      surface_->setWindowState(surface_->windowState() | Qt::WindowFullScreen);
+    else
+      surface_->setWindowState(surface_->windowState() & ~Qt::WindowFullScreen);
+  }
+  if (on && surface_->isVisible()) CoverScreen();
+}
+
+// On X11 the full-screen state is a request to the window manager (_NET_WM_STATE_FULLSCREEN);
+// on a bare X server nobody acts on it and the window would keep its design size. Placing the
+// window over its screen as well gives the same result with a window manager or without one.
+void Form::CoverScreen() {
+  QScreen* s = surface_->screen();
+  if (!s) s = QGuiApplication::primaryScreen();
+  if (s && surface_->geometry() != s->geometry()) surface_->setGeometry(s->geometry());
 }
 
 bool Form::FullScreen() const {

@@ -49,9 +49,11 @@ class Form : public Control {
   AlphaColor FillColor() const { return fill_; }
   void SetFillColor(AlphaColor c);
 
+  // Shows the window and asks for the keyboard (a window manager would give it by itself).
   void Show();
   void Close();
   bool IsShown() const;
+  // Full screen covers the window's screen, also on an X server without a window manager.
   void SetFullScreen(bool on);
   bool FullScreen() const;
   // The window's bounds on the desktop, as Qt holds them.
@@ -102,6 +104,7 @@ class Form : public Control {
   void SyncNative();
   void SetHovered(Control* c);
   void WidgetResized(QSize size);
+  void CoverScreen();
   // Focus bookkeeping of the text controls (see Native.cpp).
   void TextFocusIn(NativeControl* control);
   void ParkFocus(NativeControl* control);
