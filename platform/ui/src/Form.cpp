@@ -142,7 +142,10 @@ void Surface::keyPressEvent(QKeyEvent* e) {
   form_->DispatchKeyDown(key, ch, ToShift(e->modifiers()));
 }
 void Surface::changeEvent(QEvent* e) {
-  if (e->type() == QEvent::ActivationChange && isActiveWindow()) form_->DispatchActivate();
+  if (e->type() == QEvent::ActivationChange && isActiveWindow()) {
+    form_->KeepTextFocusOnActivation();
+    form_->DispatchActivate();
+  }
   QWidget::changeEvent(e);
 }
 void Surface::closeEvent(QCloseEvent* e) {
@@ -539,6 +542,27 @@ void Form::TakeFocusFromText() {
     }
   }
   DropParkedFocus();
+}
+
+// Right after this, Qt gives the activated window's focus back to the widget that had it or,
+// when none had it, to the first text box it finds. The framework only gives it back: while Qt
+// looks, the text boxes take the focus from clicks only.
+void Form::KeepTextFocusOnActivation() {
+  if (surface_->focusWidget()) return;
+  std::vector<std::pair<QPointer<QWidget>, Qt::FocusPolicy>> held;
+  for (auto& n : hosted_)
+    if (n && n->widget_ && (n->widget_->focusPolicy() & Qt::TabFocus)) {
+      held.emplace_back(n->widget_, n->widget_->focusPolicy());
+      n->widget_->setFocusPolicy(Qt::ClickFocus);
+    }
+  if (held.empty()) return;
+  QMetaObject::invokeMethod(
+      surface_.get(),
+      [held] {
+        for (const auto& [w, policy] : held)
+          if (w) w->setFocusPolicy(policy);
+      },
+      Qt::QueuedConnection);
 }
 
 void Form::DropParkedFocus() {

@@ -35,7 +35,7 @@ class UiFocus : public ::testing::Test {
     memo->OnChange = [this](QObject*) { ++changes; };
     edit = new ui::Edit(&form);
     edit->SetBounds(450, 10, 200, 30);
-    edit->SetParent(bar);
+    edit->SetParent(&form);
     form.OnKeyDown = [this](QObject*, quint16&, QChar& ch, ui::ShiftState) {
       if (!ch.isNull()) formKeys += ch;
     };
@@ -62,6 +62,18 @@ class UiFocus : public ::testing::Test {
     ASSERT_EQ(memo->GetText().toStdString(), "Ann");
   }
   bool MemoHasTheKeyboard() const { return QApplication::focusWidget() == memo->Widget(); }
+  // Another window takes the keyboard (as a dialog does) and gives it back.
+  void SwitchAwayAndBack() {
+    QWidget other;
+    other.setGeometry(100, 100, 200, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    other.hide();
+    form.Widget()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.Widget()));
+    uitest::Pump(20ms);
+  }
 
   ui::Form form;
   ui::Layout* bar;
@@ -155,15 +167,7 @@ TEST_F(UiFocus, APressOnAPaintedControlLeavesTheFocusOnlyAFocusableOneTakesIt) {
 TEST_F(UiFocus, TheWindowLosingItsActivationIsNoLeave) {
   StartIdea();
   changes = 0;
-  // Another window takes the keyboard (as a dialog does) and gives it back.
-  QWidget other;
-  other.setGeometry(100, 100, 200, 100);
-  other.show();
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-  form.Widget()->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form.Widget()));
-  uitest::Pump(20ms);
+  SwitchAwayAndBack();
   EXPECT_EQ(changes, 0);
   EXPECT_TRUE(MemoHasTheKeyboard());
 
@@ -183,6 +187,35 @@ TEST_F(UiFocus, TheWindowLosingItsActivationIsNoLeave) {
     uitest::Pump(20ms);
     EXPECT_EQ(changes, c.changes);
   }
+}
+
+TEST_F(UiFocus, ActivationGivesTheFocusBackOnlyToTheControlThatHadIt) {
+  // Qt would give an activated window's first text box the focus when none had it.
+  memo->SetText(QString());
+  memo->Widget()->clearFocus();
+  SwitchAwayAndBack();
+  EXPECT_EQ(QApplication::focusWidget(), nullptr);
+  Type("x");
+  EXPECT_EQ(formKeys.toStdString(), "x");
+
+  // A memo the layer hides keeps the focus through it: the edit beside it does not take it.
+  StartIdea();
+  changes = 0;
+  bar->SetVisible(false);
+  form.Flush();
+  SwitchAwayAndBack();
+  EXPECT_EQ(QApplication::focusWidget(), nullptr);
+  EXPECT_TRUE(memo->IsFocused());
+  EXPECT_EQ(changes, 0);
+  bar->SetVisible(true);
+  form.Flush();
+  EXPECT_TRUE(MemoHasTheKeyboard());
+
+  // Tab still moves on from box to box.
+  QTest::keyClick(Window(), Qt::Key_Tab);
+  uitest::Pump(20ms);
+  EXPECT_EQ(QApplication::focusWidget(), edit->Widget());
+  EXPECT_EQ(changes, 1);
 }
 
 TEST_F(UiFocus, AMemoTheLayerHidesKeepsTheFocusAndGetsItBackWhenItShows) {

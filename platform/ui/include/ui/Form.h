@@ -110,6 +110,7 @@ class Form : public Control {
   void ParkFocus(NativeControl* control);
   void TakeFocusFromText();
   void DropParkedFocus();
+  void KeepTextFocusOnActivation();
 
   std::unique_ptr<Surface> surface_;
   QString caption_;
