@@ -105,7 +105,7 @@ class Form : public Control {
   void SetHovered(Control* c);
   void WidgetResized(QSize size);
   void CoverScreen();
-  // Focus bookkeeping of the text controls (see Native.cpp).
+  // The keyboard focus of the text controls, the framework's way (see Form.cpp).
   void TextFocusIn(NativeControl* control);
   void ParkFocus(NativeControl* control);
   void TakeFocusFromText();
