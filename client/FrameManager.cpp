@@ -105,14 +105,14 @@ void TFrameManager::AddItem(int, int, ui::Image* thumbnail) {
   page->OnMouseUp = ui::BindHandler<QObject*, ui::MouseButton, ui::ShiftState, float, float>(
       this, QStringLiteral("mouse_up_img_show"));
   page->OnMouseLeave = ui::BindHandler<QObject*>(this, QStringLiteral("mouse_leave_img_show"));
-  page->SetBitmap(img_shadow_tmp->Bitmap());
+  page->SetPicture(img_shadow_tmp->GetPicture());
   page->SetAutoCapture(false);
   page->SetTag(static_cast<long long>(FormMain->count_image) * 100 + thumbnail->Tag());
   const ui::Image* marker = FormMain->img_shade_grid;
   page->SetPosition(marker->X() - kCellToPageX, marker->Y() - kCellToPageY);
 
   auto* inner = new ui::Image(this);
-  inner->SetBitmap(thumbnail->Bitmap());
+  inner->SetPicture(thumbnail->GetPicture());
   inner->SetWidth(kInnerWidth);
   inner->SetHeight(kInnerHeight);
   inner->SetAlign(ui::Align::Center);
@@ -219,8 +219,8 @@ void TFrameManager::EndPageGesture(ui::Image* page, float delete_top) {
     id_down = PageNumber(page);
     const auto* inner =
         page->ChildrenCount() > 0 ? qobject_cast<ui::Image*>(page->Child(0)) : nullptr;
-    if (inner) img_mid->SetBitmap(inner->Bitmap());
-    img_bottom->SetBitmap(img_mid->Bitmap());
+    if (inner) img_mid->SetPicture(inner->GetPicture());
+    img_bottom->SetPicture(img_mid->GetPicture());
     img_mid->SetTag(PageId(page));
     pb_show->Show();
     page->Hide();
@@ -306,7 +306,7 @@ void TFrameManager::ShowStripPage() {
   const auto& pages = FormMain->bitmap_list;
   if (id_down >= 1 && static_cast<std::size_t>(id_down) <= pages.size() &&
       pages[static_cast<std::size_t>(id_down) - 1])
-    img_mid->SetBitmap(*pages[static_cast<std::size_t>(id_down) - 1]);
+    img_mid->SetPicture(*pages[static_cast<std::size_t>(id_down) - 1]);
 }
 
 void TFrameManager::img_left_click(QObject*) {
@@ -329,6 +329,6 @@ void TFrameManager::img_right_click(QObject*) {
 }
 
 void TFrameManager::anime_imgFinish(QObject*) {
-  img_bottom->SetBitmap(img_mid->Bitmap());
+  img_bottom->SetPicture(img_mid->GetPicture());
   anime_img->SetEnabled(false);
 }

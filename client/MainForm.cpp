@@ -519,20 +519,21 @@ void TFormMain::SetLayoutValue() {
   for (std::size_t i = 0; i < files.size(); ++i)
     if (IsPageImage(FileNameOf(files[i]))) pages.push_back(i);  // a skipped entry keeps its place
 
-  // The pictures are decoded a few ahead on worker threads and taken in listing order; the
-  // first that fails ends the rebuild, and what was decoded ahead of it is dropped.
+  // The files are read and checked a few ahead on worker threads and taken in listing order;
+  // the first that does not decode ends the rebuild, and what was read ahead of it is dropped.
+  // A page keeps its file's bytes and is decoded when drawn, at the size it is drawn.
   const std::size_t ahead_limit = std::max(2u, std::thread::hardware_concurrency());
-  std::deque<std::future<QImage>> ahead;
+  std::deque<std::future<ui::Picture>> ahead;
   std::size_t queued = 0;
   for (std::size_t n = 0; n < pages.size(); ++n) {
     while (ahead.size() < ahead_limit && queued < pages.size()) {
       ahead.push_back(
           std::async(std::launch::async, [file = QString::fromStdU16String(files[pages[queued]])] {
-            return ui::LoadPicture(file);
+            return ui::Picture::FromFile(file);
           }));
       ++queued;
     }
-    const QImage picture = ahead.front().get();
+    const ui::Picture picture = ahead.front().get();
     ahead.pop_front();
 
     auto* thumb = new ui::Image(this);
@@ -542,9 +543,9 @@ void TFormMain::SetLayoutValue() {
     thumb->OnMouseDown = on_down;
     thumb->OnMouseMove = on_move;
     thumb->OnMouseUp = on_up;
-    thumb->SetBitmap(picture);
+    thumb->SetPicture(picture);
     thumb->SetTag(static_cast<long long>(n) + 1);
-    bitmap_list.push_back(&thumb->Bitmap());
+    bitmap_list.push_back(&thumb->GetPicture());
     scroll_view->AddObject(thumb);
   }
 }
@@ -590,7 +591,7 @@ void TFormMain::mouse_move_img_view(QObject* sender, ui::ShiftState, float, floa
   const int w = static_cast<int>(thumb->Width());
   const int h = static_cast<int>(thumb->Height());
   img_temp = new ui::Image(this);
-  img_temp->SetBitmap(thumb->Bitmap());
+  img_temp->SetPicture(thumb->GetPicture());
   img_temp->SetSize(static_cast<float>(w), static_cast<float>(h));
   img_temp->SetOpacity(0.5f);
   pt_down = ui::CursorPos();

@@ -35,6 +35,7 @@ class Layout;
 class Memo;
 class PaintBox;
 class Panel;
+class Picture;
 class Rectangle;
 class Text;
 class Timer;
@@ -145,7 +146,7 @@ class TFormMain : public ui::Form {
   protocol::BoardTable server_list;
   // The number of used entries of server_list.
   std::int32_t count_server() const { return server_list.Count(); }
-  std::vector<const QImage*> bitmap_list;  // the strip thumbnails' pictures, not owned
+  std::vector<const ui::Picture*> bitmap_list;  // the strip thumbnails' pictures, not owned
 
   // Components.
   ui::Timer* timer_find = nullptr;

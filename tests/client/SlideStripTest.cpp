@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
 #include <QPointer>
 #include <cstdio>
@@ -126,7 +127,7 @@ void ExpectStrip(TFormMain& form, const std::vector<Thumb>& expected) {
     EXPECT_EQ(thumb->Tag(), expected[n].tag);
     EXPECT_TRUE(thumb->Enabled());
     EXPECT_TRUE(thumb->OnMouseDown && thumb->OnMouseMove && thumb->OnMouseUp);
-    EXPECT_EQ(form.bitmap_list[n], &thumb->Bitmap());
+    EXPECT_EQ(form.bitmap_list[n], &thumb->GetPicture());
     EXPECT_EQ(thumb->Bitmap().size(), expected[n].picture);  // decoded at full size
   }
 }
@@ -214,30 +215,70 @@ TEST_F(SlideStrip, MissingFolderShowsTheErrorAndLeavesTheStripEmpty) {
   EXPECT_TRUE(old.isNull());
 }
 
-TEST_F(SlideStrip, AFileThatDoesNotDecodeStopsTheRebuildAfterTheEarlierPages) {
-  std::vector<Entry> entries;
-  for (int i = 0; i < 6; ++i)
-    entries.push_back(Page("p" + std::to_string(i) + ".png", 10 + i, 5, "PNG"));
-  MakeFolder("img_default", entries);
-  WriteFile("img_default/p3.png", "not a picture");  // in the middle of the names
+// A JPEG with enough data that cutting it leaves its header whole.
+std::string JpegBytes() {
+  QImage image(320, 180, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      image.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (x * y) % 256, (x ^ y) % 256));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  EXPECT_TRUE(image.save(&buffer, "JPG", 90));
+  return bytes.toStdString();
+}
 
+// The rebuild reads every file whole before its thumbnail is made, so a file that does not
+// decode stops it there, whether its header is bad or its data ends early.
+TEST_F(SlideStrip, AFileThatDoesNotDecodeStopsTheRebuildAfterTheEarlierPages) {
+  const std::string jpeg = JpegBytes();
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"not a picture", "not a picture"},
+      {"zero bytes", ""},
+      {"a JPEG cut in its header", jpeg.substr(0, 120)},
+      {"a JPEG cut in its data", jpeg.substr(0, jpeg.size() * 3 / 4)},
+      {"a JPEG without its end marker", jpeg.substr(0, jpeg.size() - 2)},
+  };
   auto form = MakeWindow();
   form->timer_find->SetEnabled(false);
   const auto windowImages = [&] {
     return form->findChildren<ui::Image*>(QString(), Qt::FindDirectChildrenOnly).size();
   };
-  const auto before = windowImages();
-  EXPECT_THROW(form->SetLayoutValue(), rtl::Exception);
+  int folder = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Entry> entries;
+    for (int i = 0; i < 6; ++i)
+      entries.push_back(Page("p" + std::to_string(i) + (i % 2 ? ".png" : ".jpg"), 10 + i, 5,
+                             i % 2 ? "PNG" : "JPG"));
+    const fs::path dir = dir_ / ("slides" + std::to_string(folder++));
+    MakeFolder(dir, entries);
+    WriteFile(dir / "p3.png", c.bytes);  // in the middle of the names
+    form->img_path = dir.string();
+    // The window's images but the strip's thumbnails, which the rebuild replaces.
+    const auto before = windowImages() - form->scroll_view->Content()->ChildrenCount();
+    try {
+      form->SetLayoutValue();
+      ADD_FAILURE() << "the rebuild went through";
+    } catch (const rtl::Exception& e) {
+      EXPECT_EQ(QString::fromStdU16String(e.Message()),
+                QStringLiteral("Loading bitmap failed (p3.png)"));
+    }
 
-  // The pages listed before the bad file stay; nothing after it is looked at.
-  std::vector<Thumb> expected;
-  for (const Thumb& t : ExpectedStrip(entries)) {
-    if (t.picture.width() == 13) break;
-    expected.push_back(t);
+    // The pages listed before the bad file stay; nothing after it is looked at.
+    std::vector<Thumb> expected;
+    for (const Thumb& t : ExpectedStrip(entries)) {
+      if (t.picture.width() == 13) break;
+      expected.push_back(t);
+    }
+    ExpectStrip(*form, expected);
+    // The thumbnail of the bad file is not kept anywhere.
+    EXPECT_EQ(windowImages(), before + static_cast<qsizetype>(expected.size()));
   }
-  ExpectStrip(*form, expected);
-  // The thumbnail of the bad file is not kept anywhere.
-  EXPECT_EQ(windowImages(), before + static_cast<qsizetype>(expected.size()));
 }
 
 }  // namespace

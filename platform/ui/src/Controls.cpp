@@ -1,12 +1,8 @@
 #include "ui/Controls.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QFontMetricsF>
-#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSvgRenderer>
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
@@ -245,40 +241,15 @@ bool Line::SetProperty(const QString& name, const QJsonValue& v) {
   return true;
 }
 
-// ---------------------------------------------------------------- pictures
-
-QImage LoadPicture(const QString& file, QSize svgSize) {
-  QImage image;
-  if (file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-    QSvgRenderer svg(file);
-    if (svg.isValid()) {
-      const QSize size = svgSize.isEmpty() ? svg.defaultSize() : svgSize;
-      if (!size.isEmpty()) {
-        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
-      }
-    }
-  } else {
-    QImageReader reader(file);
-    reader.setAutoTransform(true);
-    image = reader.read();
-  }
-  if (image.isNull())
-    throw Error(QStringLiteral("Loading bitmap failed (%1)").arg(QFileInfo(file).fileName()));
-  return image;
-}
-
 // ---------------------------------------------------------------- Image
 
-void Image::SetBitmap(const QImage& bitmap) {
-  bitmap_ = bitmap;
+void Image::SetPicture(const Picture& picture) {
+  picture_ = picture;
   Changed();
 }
 
 void Image::LoadFromFile(const QString& file, QSize svgSize) {
-  SetBitmap(LoadPicture(file, svgSize));
+  SetPicture(Picture::FromFile(file, svgSize));
 }
 
 void Image::SetWrapMode(WrapMode mode) {
@@ -286,24 +257,25 @@ void Image::SetWrapMode(WrapMode mode) {
   Changed();
 }
 
-// Draws `bitmap` into `target` (local units). Pictures are scaled once per device size and
-// kept, so repainting during a drag does not rescale full-screen pictures every time.
+// Draws the picture into `target` (local units). It is scaled (for a picture file: decoded) once
+// per device size and kept, so repainting during a drag does not rescale full-screen pictures
+// every time; a picture outside the painter's clip (a strip page scrolled away) is not made.
 void Image::DrawScaled(QPainter& painter, const QRectF& target) {
   const QTransform t = painter.transform();
   if (t.isRotating() || t.m11() <= 0 || t.m22() <= 0) {
-    painter.drawImage(target, bitmap_);
+    painter.drawImage(target, picture_.ToImage());
     return;
   }
+  if (painter.hasClipping() && !painter.clipBoundingRect().intersects(target)) return;
   const QRectF device = t.mapRect(target);
   const qreal dpr = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
   const QSize size = (device.size() * dpr).toSize();
   if (size.isEmpty()) return;
-  if (cache_.isNull() || cacheSize_ != size || cacheKey_ != bitmap_.cacheKey()) {
-    cache_ =
-        QPixmap::fromImage(bitmap_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  if (cache_.isNull() || cacheSize_ != size || cacheKey_ != picture_.Key()) {
+    cache_ = QPixmap::fromImage(picture_.Scaled(size));
     cache_.setDevicePixelRatio(dpr);
     cacheSize_ = size;
-    cacheKey_ = bitmap_.cacheKey();
+    cacheKey_ = picture_.Key();
   }
   painter.save();
   painter.resetTransform();
@@ -312,9 +284,9 @@ void Image::DrawScaled(QPainter& painter, const QRectF& target) {
 }
 
 void Image::Paint(QPainter& painter) {
-  if (bitmap_.isNull() || Width() <= 0 || Height() <= 0) return;
+  if (picture_.IsNull() || Width() <= 0 || Height() <= 0) return;
   const QRectF box = LocalRect();
-  const QSizeF bs(bitmap_.width(), bitmap_.height());
+  const QSizeF bs(picture_.Size());
   switch (wrap_) {
     case WrapMode::Stretch:
       DrawScaled(painter, box);
@@ -329,18 +301,18 @@ void Image::Paint(QPainter& painter) {
     case WrapMode::Original:
       painter.save();
       painter.setClipRect(box, Qt::IntersectClip);
-      painter.drawImage(QPointF(0, 0), bitmap_);
+      painter.drawImage(QPointF(0, 0), picture_.ToImage());
       painter.restore();
       break;
     case WrapMode::Center:
       painter.save();
       painter.setClipRect(box, Qt::IntersectClip);
       painter.drawImage(QPointF((box.width() - bs.width()) / 2, (box.height() - bs.height()) / 2),
-                        bitmap_);
+                        picture_.ToImage());
       painter.restore();
       break;
     case WrapMode::Tile:
-      painter.drawTiledPixmap(box, QPixmap::fromImage(bitmap_));
+      painter.drawTiledPixmap(box, QPixmap::fromImage(picture_.ToImage()));
       break;
   }
 }

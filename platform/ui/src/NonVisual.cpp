@@ -187,7 +187,7 @@ bool ImageList::SetProperty(const QString& name, const QJsonValue& v) {
   if (!v.isArray()) prop::Bad(name, "a list of {\"Name\": ..., \"File\": ...}");
   for (const QJsonValue& e : v.toArray()) {
     const QString file = prop::String(e[QStringLiteral("File")], name);
-    LoadPicture(file);  // a picture that does not decode is a description error
+    Picture::FromFile(file);  // a picture that does not decode is a description error
     Add(e[QStringLiteral("Name")].toString(), file);
   }
   return true;

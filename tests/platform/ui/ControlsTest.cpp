@@ -307,9 +307,12 @@ TEST(UiImage, AFileThatDoesNotDecodeRaisesAndKeepsTheOldPicture) {
   }
   // A copy of the picture is independent of the original.
   ui::Image copy(nullptr);
-  copy.SetBitmap(image.Bitmap());
-  image.Bitmap().fill(Qt::black);
+  copy.SetPicture(image.GetPicture());
+  QImage changed = image.Bitmap();
+  changed.fill(Qt::black);
+  image.SetBitmap(changed);
   EXPECT_EQ(QColor(copy.Bitmap().pixel(0, 0)), QColor(Qt::red));
+  EXPECT_EQ(QColor(image.Bitmap().pixel(0, 0)), QColor(Qt::black));
 }
 
 TEST(UiImageList, PicturesAtTheRequestedSize) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ui/Component.h"
+#include "ui/Picture.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -129,18 +130,18 @@ class Line : public Control {
   float thickness_ = 1;
 };
 
-// Loads a picture: PNG, JPEG, ... or SVG (rendered at `svgSize`, or its own size when empty).
-// Raises ui::Error "Loading bitmap failed (<file>)" when the file does not decode.
-QImage LoadPicture(const QString& file, QSize svgSize = {});
-
 class Image : public Control {
   Q_OBJECT
  public:
   explicit Image(QObject* owner) : Control(owner) {}
-  const QImage& Bitmap() const { return bitmap_; }
-  QImage& Bitmap() { return bitmap_; }
-  void SetBitmap(const QImage& bitmap);
-  // Decodes a file into the bitmap; raises ui::Error when it does not decode (bitmap unchanged).
+  // The picture at its full size (a picture file is decoded for the call).
+  QImage Bitmap() const { return picture_.ToImage(); }
+  void SetBitmap(const QImage& bitmap) { SetPicture(Picture(bitmap)); }
+  // The picture as kept: copying it to another image copies the picture without decoding it.
+  const Picture& GetPicture() const { return picture_; }
+  void SetPicture(const Picture& picture);
+  // Reads a picture file (see Picture::FromFile); raises ui::Error when it does not decode
+  // (picture unchanged).
   void LoadFromFile(const QString& file, QSize svgSize = {});
   WrapMode GetWrapMode() const { return wrap_; }
   void SetWrapMode(WrapMode mode);
@@ -148,11 +149,11 @@ class Image : public Control {
 
  protected:
   void Paint(QPainter& painter) override;
-  bool PaintsSelf() const override { return !bitmap_.isNull(); }
+  bool PaintsSelf() const override { return !picture_.IsNull(); }
 
  private:
   void DrawScaled(QPainter& painter, const QRectF& target);
-  QImage bitmap_;
+  Picture picture_;
   WrapMode wrap_ = WrapMode::Fit;
   QPixmap cache_;
   QSize cacheSize_;
