@@ -291,11 +291,26 @@ void Control::PaintTree(QPainter& painter) {
   if (clipChildren_) painter.setClipRect(LocalRect(), Qt::IntersectClip);
   // Children may destroy nothing while painting; iterate a copy for safety anyway.
   const std::vector<Control*> kids = children_;
-  for (Control* c : kids) c->PaintTree(painter);
+  // In the window, a child that covers all of it with opaque pixels hides every child drawn
+  // before it, so those are not drawn at all: a full-screen backdrop under the design panel then
+  // costs nothing where the panel fills the screen.
+  std::size_t first = 0;
+  if (isForm_ && painter.opacity() >= 1.0)
+    for (std::size_t i = kids.size(); i-- > 0;)
+      if (kids[i]->CoversOpaquely(LocalRect())) {
+        first = i;
+        break;
+      }
+  for (std::size_t i = first; i < kids.size(); ++i) kids[i]->PaintTree(painter);
   painter.restore();
 }
 
 void Control::Paint(QPainter&) {}
+
+bool Control::CoversOpaquely(const QRectF& parentArea) const {
+  return visible_ && enabled_ && opacity_ >= 1.0f && PaintsOpaque() &&
+         BoundsInParent().contains(parentArea);
+}
 
 bool Control::SetFloatProperty(const QString& name, float v) {
   if (name == u"Position.X")

@@ -4,6 +4,8 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainter>
+#include <functional>
 
 #include "ui/Controls.h"
 #include "ui/Form.h"
@@ -120,6 +122,70 @@ TEST_F(UiPaint, TextIsDrawnInItsColour) {
     for (int x = 0; x < 100; ++x)
       if (Near(img.pixel(x, y), Qt::red, 30)) ++red;
   EXPECT_GT(red, 200);
+}
+
+// In the window, what lies under a child that covers the whole window opaquely is not drawn at
+// all; anything that lets it show through keeps it drawn, and the picture is the same either way.
+TEST_F(UiPaint, WhatAnOpaqueFullWindowChildCoversIsNotDrawn) {
+  struct Case {
+    const char* what;
+    std::function<void(ui::Rectangle&)> make;
+    bool drawnBeneath;
+  };
+  const Case cases[] = {
+      {"opaque, the whole window", [](ui::Rectangle&) {}, false},
+      {"opaque, larger than the window", [](ui::Rectangle& r) { r.SetBounds(-5, -5, 110, 110); },
+       false},
+      {"scaled up to the whole window",
+       [](ui::Rectangle& r) {
+         r.SetBounds(0, 0, 50, 50);
+         r.SetScale(2, 2);
+       },
+       false},
+      {"an outline",
+       [](ui::Rectangle& r) {
+         r.SetStrokeVisible(true);
+         r.SetStrokeColor(0xFF000000);
+       },
+       true},
+      {"translucent fill", [](ui::Rectangle& r) { r.SetFillColor(0x80FF0000); }, true},
+      {"no fill", [](ui::Rectangle& r) { r.SetFillVisible(false); }, true},
+      {"rounded corners", [](ui::Rectangle& r) { r.SetRadii(4, 4); }, true},
+      {"smaller than the window", [](ui::Rectangle& r) { r.SetBounds(0, 0, 100, 99); }, true},
+      {"half transparent", [](ui::Rectangle& r) { r.SetOpacity(0.5f); }, true},
+      {"disabled, so dimmed", [](ui::Rectangle& r) { r.SetEnabled(false); }, true},
+      {"hidden", [](ui::Rectangle& r) { r.Hide(); }, true},
+  };
+  // The window with something beneath the cover; with the cover inside a layout (which covers
+  // nothing) everything is drawn, as before, for the picture to compare with.
+  const auto shoot = [](const Case& c, bool wrapped, int* paints) {
+    ui::Form window;
+    window.SetClientSize(100, 100);
+    auto* beneath = new ui::PaintBox(&window);
+    beneath->SetBounds(0, 0, 100, 100);
+    beneath->OnPaint = [paints](QPainter& p, QRectF r) {
+      ++*paints;
+      p.fillRect(r, Qt::blue);
+    };
+    beneath->SetParent(&window);
+    ui::Control* parent = &window;
+    if (wrapped) {
+      parent = new ui::Layout(&window);
+      parent->SetBounds(0, 0, 100, 100);
+      parent->SetParent(&window);
+    }
+    auto* cover = Box(&window, parent, {0, 0, 100, 100}, 0xFFFF0000);
+    c.make(*cover);
+    return window.Render(QSize(100, 100));
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int paints = 0, drawnAnyway = 0;
+    const QImage shot = shoot(c, false, &paints);
+    EXPECT_EQ(paints > 0, c.drawnBeneath);
+    EXPECT_EQ(shot, shoot(c, true, &drawnAnyway));
+    EXPECT_EQ(drawnAnyway, 1);
+  }
 }
 
 }  // namespace

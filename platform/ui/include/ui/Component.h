@@ -150,6 +150,8 @@ class Control : public Component {
   // Whether a press on this control takes the keyboard focus. Most painted controls (images,
   // shapes, texts) cannot take it: a press on them leaves the focus where it is.
   virtual bool CanFocus() const { return false; }
+  // Whether Paint covers the control's whole rectangle with opaque pixels.
+  virtual bool PaintsOpaque() const { return false; }
   // Sets an animatable property by its name ("Position.X", "Opacity", ...).
   virtual bool SetFloatProperty(const QString& name, float value);
   virtual bool GetFloatProperty(const QString& name, float& value) const;
@@ -194,6 +196,8 @@ class Control : public Component {
   bool isForm_ = false;
 
  private:
+  // Drawn, it leaves nothing of `parentArea` (in the parent's units) showing from beneath.
+  bool CoversOpaquely(const QRectF& parentArea) const;
   void AttachChild(Control* child);
   void DetachChild(Control* child);
   void ParentLayoutChanged();

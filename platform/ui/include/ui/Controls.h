@@ -69,6 +69,12 @@ class Rectangle : public Control {
  protected:
   void Paint(QPainter& painter) override;
   bool PaintsSelf() const override { return fillOn_ && (fill_ >> 24) != 0; }
+  // A plain rectangle filled opaquely and not outlined (an outline takes the fill half a line in,
+  // and its own edge is smoothed).
+  bool PaintsOpaque() const override {
+    return fillOn_ && (fill_ >> 24) == 0xFF && rx_ <= 0 && ry_ <= 0 &&
+           (!strokeOn_ || thickness_ <= 0);
+  }
   virtual QPainterPath Shape() const;
 
  private:
@@ -95,6 +101,7 @@ class CalloutRectangle : public Rectangle {
   bool SetProperty(const QString& name, const QJsonValue& value) override;
 
  protected:
+  bool PaintsOpaque() const override { return false; }  // the pointer leaves corners uncovered
   QPainterPath Shape() const override;
 
  private:
