@@ -1,6 +1,7 @@
 #include "net/HttpClient.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <string>
+#include <type_traits>
 #include <utility>
 
 #include "net/Error.h"
@@ -25,13 +28,64 @@ constexpr const char* kDefaultAccept =
     "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 
-void GlobalInit() {
+// libcurl is loaded when the first request is made, not with the program: it brings some thirty
+// libraries (TLS, Kerberos, LDAP, ...) of its own, whose loading and linking was a good part of
+// the client's start-up and of its resident memory, for two requests per import.
+struct CurlLibrary {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_share_init) share_init = nullptr;
+  decltype(&curl_share_setopt) share_setopt = nullptr;
+  decltype(&curl_share_cleanup) share_cleanup = nullptr;
+};
+
+// The library, loaded and initialised once; raises net::Error when it cannot be.
+const CurlLibrary& Curl() {
   static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  if (result != CURLE_OK) {
-    throw Error(std::string("HTTP library initialisation failed: ") + curl_easy_strerror(result));
-  }
+  static CurlLibrary lib;
+  static std::string failure;
+  std::call_once(once, [] {
+    void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* why = ::dlerror();
+      failure = std::string("HTTP library not available: ") + (why ? why : "libcurl.so.4");
+      return;
+    }
+    bool complete = true;
+    const auto bind = [&](auto& function, const char* name) {
+      void* symbol = ::dlsym(handle, name);
+      complete = complete && symbol;
+      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(symbol);
+    };
+    bind(lib.global_init, "curl_global_init");
+    bind(lib.easy_strerror, "curl_easy_strerror");
+    bind(lib.easy_init, "curl_easy_init");
+    bind(lib.easy_cleanup, "curl_easy_cleanup");
+    bind(lib.easy_setopt, "curl_easy_setopt");
+    bind(lib.easy_perform, "curl_easy_perform");
+    bind(lib.easy_getinfo, "curl_easy_getinfo");
+    bind(lib.slist_append, "curl_slist_append");
+    bind(lib.slist_free_all, "curl_slist_free_all");
+    bind(lib.share_init, "curl_share_init");
+    bind(lib.share_setopt, "curl_share_setopt");
+    bind(lib.share_cleanup, "curl_share_cleanup");
+    if (!complete) {
+      failure = "HTTP library not available: libcurl.so.4 lacks a function";
+      return;
+    }
+    const CURLcode result = lib.global_init(CURL_GLOBAL_DEFAULT);
+    if (result != CURLE_OK)
+      failure = std::string("HTTP library initialisation failed: ") + lib.easy_strerror(result);
+  });
+  if (!failure.empty()) throw Error(failure);
+  return lib;
 }
 
 bool HasControlChar(std::string_view s) {
@@ -177,17 +231,19 @@ OwnedFd OpenForSending(const std::filesystem::path& file, std::uint64_t& size) {
 }
 
 struct CurlHandle {
-  CURL* h = curl_easy_init();
+  CURL* h = Curl().easy_init();
   ~CurlHandle() {
-    if (h) curl_easy_cleanup(h);
+    if (h) Curl().easy_cleanup(h);
   }
 };
 
 struct HeaderList {
   curl_slist* list = nullptr;
-  ~HeaderList() { curl_slist_free_all(list); }
+  ~HeaderList() {
+    if (list) Curl().slist_free_all(list);
+  }
   void Add(const std::string& line) {
-    curl_slist* next = curl_slist_append(list, line.c_str());
+    curl_slist* next = Curl().slist_append(list, line.c_str());
     if (!next) throw Error("Out of memory");
     list = next;
   }
@@ -216,7 +272,7 @@ struct StallGuard {
   int Check(curl_off_t now_moved) {
     const auto now = Clock::now();
     curl_off_t connected = 0;
-    curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
+    Curl().easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
     if (connected == 0 || now_moved != moved) {
       moved = now_moved;
       last = now;
@@ -275,24 +331,30 @@ struct HttpClient::Impl {
   std::string user_agent = kDefaultUserAgent;
   int connect_timeout_ms = kDefaultConnectTimeoutMs;
   int stall_timeout_ms = kDefaultStallTimeoutMs;
-  CURLSH* share = nullptr;  // the cookie store, shared by the easy handle of each request
+  // The cookie store, shared by the easy handle of each request; made by the first request after
+  // the client was made or its cookies cleared.
+  CURLSH* share = nullptr;
   int last_status = 0;
   std::string last_status_line;
 
-  Impl() { NewShare(); }
-  ~Impl() {
-    if (share) curl_share_cleanup(share);
+  ~Impl() { DropShare(); }
+
+  void DropShare() {
+    if (share) Curl().share_cleanup(share);
+    share = nullptr;
   }
 
-  void NewShare() {
-    CURLSH* s = curl_share_init();
+  CURLSH* Share() {
+    if (share) return share;
+    const CurlLibrary& curl = Curl();
+    CURLSH* s = curl.share_init();
     if (!s) throw Error("Out of memory");
-    if (curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
-      curl_share_cleanup(s);
+    if (curl.share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+      curl.share_cleanup(s);
       throw Error("HTTP cookie store unavailable");
     }
-    if (share) curl_share_cleanup(share);
     share = s;
+    return share;
   }
 
   void Perform(std::u16string_view url, BodySource& body, const std::string& contentType);
@@ -306,6 +368,7 @@ void HttpClient::Impl::Perform(std::u16string_view url, BodySource& body,
   const std::string url8 = rtl::UnicodeToUtf8(url);
   if (url8.empty() || HasControlChar(url8)) throw Error("Invalid URL \"" + url8 + "\"");
 
+  const CurlLibrary& lib = Curl();
   CurlHandle curl;
   if (!curl.h) throw Error("Out of memory");
   CURL* h = curl.h;
@@ -322,9 +385,9 @@ void HttpClient::Impl::Perform(std::u16string_view url, BodySource& body,
 
   const curl_off_t size = static_cast<curl_off_t>(body.Size());
 
-  bool ok = curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf) == CURLE_OK;
+  bool ok = lib.easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf) == CURLE_OK;
   auto set = [&](CURLoption opt, auto value) {
-    ok = ok && curl_easy_setopt(h, opt, value) == CURLE_OK;
+    ok = ok && lib.easy_setopt(h, opt, value) == CURLE_OK;
   };
   set(CURLOPT_URL, url8.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http");
@@ -352,22 +415,22 @@ void HttpClient::Impl::Perform(std::u16string_view url, BodySource& body,
   set(CURLOPT_HEADERFUNCTION, &OnHeader);
   set(CURLOPT_HEADERDATA, static_cast<void*>(&reply));
   if (allow_cookies) {
-    set(CURLOPT_SHARE, share);
+    set(CURLOPT_SHARE, Share());
     set(CURLOPT_COOKIEFILE, "");  // switches the cookie engine on, loading no file
   }
   if (!ok) throw Error("HTTP request could not be set up");
 
-  const CURLcode rc = curl_easy_perform(h);
+  const CURLcode rc = lib.easy_perform(h);
   if (!body.Failure().empty()) throw Error(body.Failure());
   if (stall.fired) {
     throw Error("Read timed out: no data moved for " + std::to_string(stall_timeout_ms) + " ms");
   }
   if (rc != CURLE_OK) {
-    const std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+    const std::string detail = errbuf[0] ? errbuf : lib.easy_strerror(rc);
     throw Error(detail);
   }
   long code = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+  lib.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
   last_status = static_cast<int>(code);
   last_status_line = reply.status_line;
   if (code < 200 || code > 299) {
@@ -376,10 +439,7 @@ void HttpClient::Impl::Perform(std::u16string_view url, BodySource& body,
   }
 }
 
-HttpClient::HttpClient() {
-  GlobalInit();
-  impl_ = std::make_unique<Impl>();
-}
+HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {}
 
 HttpClient::~HttpClient() = default;
 
@@ -393,7 +453,7 @@ bool HttpClient::AllowCookies() const {
 }
 void HttpClient::ClearCookies() {
   std::lock_guard lk(impl_->mu);
-  impl_->NewShare();
+  impl_->DropShare();
 }
 
 void HttpClient::SetAccept(std::string value) {

@@ -67,6 +67,33 @@ class TempDir {
   fs::path path_;
 };
 
+bool CurlLoaded() {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (line.find("libcurl") != std::string::npos) return true;
+  return false;
+}
+
+// libcurl brings some thirty libraries of its own: a program that makes no request (a client
+// starting up) does not load it. In a fresh process of its own, so no earlier request counts.
+TEST(HttpClientLibrary, IsLoadedByTheFirstRequestOnly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool atStart = CurlLoaded();
+        net::HttpClient http;
+        http.SetAccept(kAccept);
+        http.ClearCookies();
+        const bool made = CurlLoaded();
+        try {
+          http.Post(Url("127.0.0.1", 9, "/"), kDeleteBody);  // nothing listens there
+        } catch (const net::Error&) {
+        }
+        std::_Exit(!atStart && !made && CurlLoaded() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 class HttpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
