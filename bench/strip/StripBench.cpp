@@ -295,10 +295,14 @@ class Reporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     const auto full = medians_.find("BM_DecodeFullSize");
     if (full == medians_.end() || full->second <= 0) return;
-    std::fprintf(report, "\nmedian wall time / full-size decode of the same %d pages:\n",
-                 kTimedPages);
-    for (const auto& [name, median] : medians_)
-      std::fprintf(report, "  %-26s %.3fx\n", name.c_str(), median / full->second);
+    std::ostream& out = GetOutputStream();
+    out << "\nmedian wall time / full-size decode of the same " << kTimedPages << " pages:\n";
+    for (const auto& [name, median] : medians_) {
+      char line[96];
+      std::snprintf(line, sizeof line, "  %-26s %.3fx\n", name.c_str(), median / full->second);
+      out << line;
+    }
+    out.flush();
   }
 
  private:
