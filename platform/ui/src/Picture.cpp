@@ -1,8 +1,13 @@
 #include "ui/Picture.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
+// clang-format off
+#include <cstddef>
+#include <cstdio>
 #include <jerror.h>
 #include <jpeglib.h>
+// clang-format on
+#include <sys/mman.h>
 
 #include <QBuffer>
 #include <QFile>
@@ -13,7 +18,7 @@
 #include <QSvgRenderer>
 #include <atomic>
 #include <csetjmp>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -212,11 +217,48 @@ QImage Decode(const QByteArray& bytes, const QByteArray& format, QSize scaledSiz
   return reader.read();
 }
 
+void UnmapCanvas(void* mapping) {
+  const auto* m = static_cast<std::pair<void*, std::size_t>*>(mapping);
+  ::munmap(m->first, m->second);
+  delete m;
+}
+
+// A transparent canvas for a picture to be drawn on. A large one is mapped as transparent huge
+// pages where the system has them: its first use then faults in 2 MiB at a time instead of 4 KiB,
+// which is most of what making a full-screen picture costs where faults are dear (the window's
+// first frame waited mostly on that). Fresh mappings are zero, that is transparent, already.
+QImage TransparentCanvas(QSize size) {
+  const QImage::Format format = QImage::Format_ARGB32_Premultiplied;
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const std::size_t bytesPerLine = static_cast<std::size_t>(size.width()) * 4;
+  const std::size_t bytes = bytesPerLine * static_cast<std::size_t>(size.height());
+#ifdef MADV_HUGEPAGE
+  if (bytes >= 2 * kHugePage && size.width() > 0 && size.height() > 0) {
+    // One page more than needed, so the canvas can start on a huge-page boundary.
+    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+    void* mapping =
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping != MAP_FAILED) {
+      const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) &
+                         ~std::uintptr_t{kHugePage - 1};
+      auto* pixels = reinterpret_cast<uchar*>(start);
+      ::madvise(pixels, bytes, MADV_HUGEPAGE);  // only a hint: without it, ordinary pages
+      QImage canvas(pixels, size.width(), size.height(), static_cast<qsizetype>(bytesPerLine),
+                    format, UnmapCanvas, new std::pair<void*, std::size_t>(mapping, length));
+      if (!canvas.isNull()) return canvas;
+      ::munmap(mapping, length);
+    }
+  }
+#endif
+  QImage canvas(size, format);
+  if (!canvas.isNull()) canvas.fill(Qt::transparent);
+  return canvas;
+}
+
 QImage RenderSvg(const QByteArray& bytes, QSize size) {
   QSvgRenderer svg(bytes);
-  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  QImage image = TransparentCanvas(size);
   if (image.isNull()) return image;
-  image.fill(Qt::transparent);
   QPainter painter(&image);
   svg.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
   return image;

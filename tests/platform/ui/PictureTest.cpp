@@ -10,6 +10,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <functional>
 #include <string>
@@ -249,6 +250,30 @@ TEST_F(UiPicture, DrawingSmallerMatchesScalingTheFullSizePicture) {
     }
     EXPECT_LE(d.mean, 3.0) << d.Describe();
     EXPECT_LE(d.outliers, 0.02) << d.Describe();
+  }
+}
+
+// A full-screen SVG is drawn on a canvas of its own making (mapped pages, zero from the start):
+// the picture must be the one an ordinary transparent image gives.
+TEST_F(UiPicture, ALargeSvgIsDrawnAsOnAnOrdinaryCanvas) {
+  const QByteArray svg(
+      "<svg xmlns='http://www.w3.org/2000/svg' width='96' height='54' viewBox='0 0 96 54'>"
+      "<rect x='4' y='4' width='60' height='30' rx='6' fill='#1A7BD9' fill-opacity='0.6'/>"
+      "<circle cx='70' cy='30' r='18' fill='none' stroke='#E5484D' stroke-width='3'/></svg>");
+  const QString file = Write(QStringLiteral("art.svg"), svg);
+  for (const QSize size : {QSize(1920, 1080), QSize(3840, 2160), QSize(96, 54)}) {
+    SCOPED_TRACE(size.width());
+    QImage reference(size, QImage::Format_ARGB32_Premultiplied);
+    reference.fill(Qt::transparent);
+    {
+      QSvgRenderer renderer(svg);
+      QPainter p(&reference);
+      renderer.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
+    }
+    const ui::Picture picture = ui::Picture::FromFile(file, size);
+    EXPECT_EQ(picture.ToImage(), reference);
+    EXPECT_EQ(picture.Scaled(size / 2),
+              reference.scaled(size / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   }
 }
 
