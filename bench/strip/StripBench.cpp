@@ -168,6 +168,18 @@ Fixture* fixture = nullptr;
 // goes to /dev/null instead.
 std::FILE* report = stdout;
 
+// The report's stream for the benchmark library, written through `report` in its order.
+class ReportBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override {
+    return c == traits_type::eof() ? traits_type::not_eof(c) : std::fputc(c, report);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    return static_cast<std::streamsize>(std::fwrite(s, 1, static_cast<std::size_t>(n), report));
+  }
+  int sync() override { return std::fflush(report); }
+};
+
 // The strip of 300 pages: resident memory of the whole process, and its peak.
 void MeasureMemory() {
   Fixture& f = *fixture;
@@ -337,7 +349,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   report = fdopen(dup(STDOUT_FILENO), "w");
   if (!report || !std::freopen("/dev/null", "w", stdout)) return 1;
-  std::ofstream reportStream("/proc/self/fd/" + std::to_string(fileno(report)));
+  ReportBuffer reportBuffer;
+  std::ostream reportStream(&reportBuffer);
   std::fprintf(report, "load before: %s\n", Load().c_str());
   std::fflush(report);
   {
