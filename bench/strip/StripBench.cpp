@@ -20,9 +20,6 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QRandomGenerator>
 #include <QThread>
 #include <QWidget>
 #include <algorithm>
@@ -37,6 +34,7 @@
 
 #include "FrameManager.h"
 #include "MainForm.h"
+#include "SamplePage.h"
 #include "TcpThread.h"
 #include "board_peer/BoardPeer.h"
 #include "ui/Application.h"
@@ -49,30 +47,6 @@ namespace fs = std::filesystem;
 
 constexpr int kTimedPages = 100;
 constexpr int kMemoryPages = 300;
-
-// A page with gradients, shapes and text, so the JPEG carries detail like a real slide.
-QImage MakePage(int number) {
-  QImage page(1920, 1080, QImage::Format_RGB32);
-  QPainter p(&page);
-  QLinearGradient gradient(0, 0, 1920, 1080);
-  gradient.setColorAt(0, QColor::fromHsv((number * 37) % 360, 120, 230));
-  gradient.setColorAt(1, QColor::fromHsv((number * 53 + 120) % 360, 200, 90));
-  p.fillRect(page.rect(), gradient);
-  QRandomGenerator random(static_cast<quint32>(number));
-  for (int i = 0; i < 60; ++i) {
-    p.setBrush(QColor::fromRgb(random.generate()));
-    p.drawEllipse(random.bounded(1800), random.bounded(1000), 40 + random.bounded(300),
-                  40 + random.bounded(200));
-  }
-  QFont font = p.font();
-  font.setPixelSize(64);
-  p.setFont(font);
-  p.setPen(Qt::white);
-  for (int line = 0; line < 8; ++line)
-    p.drawText(120, 160 + line * 110,
-               QStringLiteral("Page %1 - line %2 of the slide text").arg(number).arg(line + 1));
-  return page;
-}
 
 double StatusMiB(const char* key) {
   std::ifstream status("/proc/self/status");
@@ -118,7 +92,7 @@ struct Fixture {
     fs::create_directory(many);
     for (int i = 1; i <= kMemoryPages; ++i) {
       const std::string name = "Picture" + std::to_string(1000 + i) + ".jpg";
-      if (!MakePage(i).save(QString::fromStdString((many / name).string()), "JPG", 90))
+      if (!vmtest::SamplePage(i).save(QString::fromStdString((many / name).string()), "JPG", 90))
         std::abort();
       if (i <= kTimedPages) fs::create_hard_link(many / name, timed / name);
     }

@@ -11,9 +11,7 @@
 
 #include <QImage>
 #include <QImageReader>
-#include <QLinearGradient>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -22,6 +20,7 @@
 
 #include "BoardViewFixture.h"
 #include "PixelCompare.h"
+#include "SamplePage.h"
 #include "rtl/Files.h"
 
 namespace {
@@ -30,29 +29,6 @@ using clienttest::BoardViewTest;
 namespace fs = std::filesystem;
 
 constexpr int kPages = 12;
-
-QImage Slide(int number) {
-  QImage page(1920, 1080, QImage::Format_RGB32);
-  QPainter p(&page);
-  QLinearGradient gradient(0, 0, 1920, 1080);
-  gradient.setColorAt(0, QColor::fromHsv((number * 37) % 360, 120, 230));
-  gradient.setColorAt(1, QColor::fromHsv((number * 53 + 120) % 360, 200, 90));
-  p.fillRect(page.rect(), gradient);
-  QRandomGenerator random(static_cast<quint32>(number));
-  for (int i = 0; i < 60; ++i) {
-    p.setBrush(QColor::fromRgb(random.generate()));
-    p.drawEllipse(random.bounded(1800), random.bounded(1000), 40 + random.bounded(300),
-                  40 + random.bounded(200));
-  }
-  QFont font = p.font();
-  font.setPixelSize(64);
-  p.setFont(font);
-  p.setPen(Qt::white);
-  for (int line = 0; line < 8; ++line)
-    p.drawText(120, 160 + line * 110,
-               QStringLiteral("Page %1 - line %2 of the slide text").arg(number).arg(line + 1));
-  return page;
-}
 
 struct Screen {
   const char* name;
@@ -69,10 +45,10 @@ class PagePictures : public BoardViewTest, public ::testing::WithParamInterface<
     const fs::path slides = dir_ / "slides";
     fs::create_directories(slides);
     for (int i = 1; i <= kPages; ++i)
-      ASSERT_TRUE(
-          Slide(i).save(QString::fromStdString(
-                            (slides / ("Picture" + std::to_string(100 + i) + ".jpg")).string()),
-                        "JPG", 90));
+      ASSERT_TRUE(vmtest::SamplePage(i).save(
+          QString::fromStdString(
+              (slides / ("Picture" + std::to_string(100 + i) + ".jpg")).string()),
+          "JPG", 90));
     OpenWindow(0, true, GetParam().size);
     form_->img_path = slides.string();
     form_->SetLayoutValue();
