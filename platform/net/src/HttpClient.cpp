@@ -12,12 +12,12 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <type_traits>
 #include <utility>
 
 #include "net/Error.h"
+#include "net/MultipartBody.h"
 #include "rtl/CodePage.h"
 
 namespace net {
@@ -97,33 +97,6 @@ bool HasControlChar(std::string_view s) {
 
 void CheckHeaderValue(std::string_view what, std::string_view value) {
   if (HasControlChar(value)) throw Error(std::string("Invalid ") + std::string(what) + " header");
-}
-
-// A quoted parameter of a part's Content-Disposition: the quote and line breaks would end it
-// early, so they are percent-encoded as browsers do.
-std::string QuoteParam(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') {
-      out += "%22";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-  return out;
-}
-
-std::string NewBoundary() {
-  std::random_device rd;
-  std::uniform_int_distribution<int> hex(0, 15);
-  std::string b = "----VellumarkFormBoundary";
-  for (int i = 0; i < 32; ++i) b += "0123456789abcdef"[hex(rd)];
-  return b;
 }
 
 class OwnedFd {
@@ -504,24 +477,25 @@ void HttpClient::Post(std::u16string_view url, std::string_view body) {
 }
 
 void HttpClient::PostMultipart(std::u16string_view url, const MultipartForm& form) {
-  const std::string boundary = NewBoundary();
-  BodySource source;
+  const std::string boundary = NewMultipartBoundary();
   // Every file is opened, and its length taken, before a byte goes out.
+  std::vector<std::pair<OwnedFd, std::uint64_t>> files;
+  files.reserve(form.Parts().size());
   for (const auto& part : form.Parts()) {
-    const std::string type =
-        part.content_type.empty() ? MimeTypeForFile(part.file) : part.content_type;
-    CheckHeaderValue("Content-Type", type);
+    CheckHeaderValue("Content-Type", PartContentType(part));
     std::uint64_t size = 0;
     OwnedFd fd = OpenForSending(part.file, size);
-    source.AddText("--" + boundary + "\r\n" +
-                   "Content-Disposition: form-data; name=" + QuoteParam(part.field) +
-                   "; filename=" + QuoteParam(part.file.filename().string()) + "\r\n" +
-                   "Content-Type: " + type + "\r\n" + "Content-Transfer-Encoding: binary\r\n" +
-                   "\r\n");
-    source.AddFile(std::move(fd), size, part.file.string());
-    source.AddText("\r\n");
+    files.emplace_back(std::move(fd), size);
   }
-  if (!form.Empty()) source.AddText("--" + boundary + "--\r\n");
+  BodySource source;
+  for (MultipartPiece& piece : MultipartLayout(boundary, form)) {
+    if (piece.file_of) {
+      auto& [fd, size] = files[*piece.file_of];
+      source.AddFile(std::move(fd), size, form.Parts()[*piece.file_of].file.string());
+    } else {
+      source.AddText(std::move(piece.text));
+    }
+  }
   std::lock_guard lk(impl_->mu);
   impl_->Perform(url, source, "multipart/form-data; boundary=" + boundary);
 }
