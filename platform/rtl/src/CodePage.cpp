@@ -149,6 +149,32 @@ void Convert(iconv_t cd, const char* input, std::size_t inputBytes, Out& out,
   out.resize(used);
 }
 
+// A 7-bit page (ISO-2022-JP, HZ, ...) writes other characters as escape sequences made of ASCII
+// bytes, so an ASCII byte there does not always stand for itself. Such a page writes at least one
+// of these characters of common scripts in ASCII bytes only.
+bool WritesOthersInAscii(const std::string& name) {
+  const iconv_t cd = iconv_open(name.c_str(), kNativeUtf16);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  static constexpr char16_t kSamples[] = {0x00E9, 0x0436, 0x03B1, 0x05D0, 0x0627,
+                                          0x0E01, 0x3042, 0x4E2D, 0xAC00, 0x20AC};
+  bool found = false;
+  for (const char16_t sample : kSamples) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char16_t unit = sample;
+    char* in = reinterpret_cast<char*>(&unit);
+    std::size_t inLeft = sizeof unit;
+    char bytes[32];
+    char* out = bytes;
+    std::size_t outLeft = sizeof bytes;
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) == kIconvError ||
+        iconv(cd, nullptr, nullptr, &out, &outLeft) == kIconvError)
+      continue;
+    found = found || AllAscii(std::string_view(bytes, static_cast<std::size_t>(out - bytes)));
+  }
+  iconv_close(cd);
+  return found;
+}
+
 // One non-UTF-8 code page, with its two iconv descriptors. A descriptor is used by one thread
 // at a time, so each thread keeps its own (see ThreadPage).
 class IconvPage {
@@ -161,7 +187,8 @@ class IconvPage {
       iconv_close(toUnicode);
       return nullptr;
     }
-    return std::unique_ptr<IconvPage>(new IconvPage(toUnicode, fromUnicode));
+    return std::unique_ptr<IconvPage>(
+        new IconvPage(toUnicode, fromUnicode, !WritesOthersInAscii(name)));
   }
 
   ~IconvPage() {
@@ -187,13 +214,14 @@ class IconvPage {
   }
 
  private:
-  IconvPage(iconv_t toUnicode, iconv_t fromUnicode)
+  // `eightBit`: no other character is written in ASCII bytes (see WritesOthersInAscii).
+  IconvPage(iconv_t toUnicode, iconv_t fromUnicode, bool eightBit)
       : toUnicode_(toUnicode), fromUnicode_(fromUnicode) {
     std::string ascii(0x80, '\0');
     for (std::size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>(i);
     const std::u16string decoded = DecodeSlow(ascii);
-    asciiCompatible_ =
-        decoded == std::u16string(ascii.begin(), ascii.end()) && EncodeSlow(decoded) == ascii;
+    asciiCompatible_ = eightBit && decoded == std::u16string(ascii.begin(), ascii.end()) &&
+                       EncodeSlow(decoded) == ascii;
     question_ = asciiCompatible_ ? std::string("?") : EncodeSlow(u"?");
     if (question_.empty()) question_ = "?";
   }

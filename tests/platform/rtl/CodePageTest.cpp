@@ -86,6 +86,20 @@ TEST_F(CodePageTest, InvalidAnsiBytesBecomeReplacementCharacters) {
             u"\uFFFD\n\u4E2D\uFFFD");
 }
 
+// A 7-bit page writes other characters as escape sequences of ASCII bytes: a text of ASCII bytes
+// only must still be decoded as the page reads it, not byte for byte.
+TEST_F(CodePageTest, SevenBitPageDecodesEscapeSequencesInAsciiBytes) {
+  rtl::SetSystemAnsiCodePage("ISO-2022-JP");
+  const std::string hiragana = "\x1B$B$\"\x1B(B";  // U+3042 between two shifts
+  EXPECT_EQ(rtl::AnsiToUnicode(hiragana), u"\u3042");
+  EXPECT_EQ(rtl::AnsiToUnicode("a" + hiragana + "b"), u"a\u3042b");
+  EXPECT_EQ(rtl::UnicodeToAnsi(u"a\u3042b"), "a" + hiragana + "b");
+  EXPECT_EQ(rtl::AnsiToUnicode(rtl::UnicodeToAnsi(u"x\u2020y")), u"x\u2020y");
+  // Plain ASCII stays plain both ways.
+  EXPECT_EQ(rtl::AnsiToUnicode("plain"), u"plain");
+  EXPECT_EQ(rtl::UnicodeToAnsi(u"plain"), "plain");
+}
+
 TEST_F(CodePageTest, LoneSurrogates) {
   const std::u16string lone = u"a"s + char16_t(0xD800) + u"b" + char16_t(0xDC00) + char16_t(0xDBFF);
   EXPECT_EQ(rtl::UnicodeToUtf8(lone),
