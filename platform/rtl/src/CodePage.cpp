@@ -109,10 +109,12 @@ class TranslitLocaleScope {
 
 // Runs one whole conversion with `cd`, appending to `out`. Where iconv stops at an input unit it
 // cannot take, `substitute` is appended and `badLength(at, left)` input bytes are skipped, so no
-// text after a bad unit is lost.
+// text after a bad unit is lost. Towards a code page (`encoding`) the substitute is written in
+// the initial shift state, so a stateful page first gets the sequence that returns to it.
 template <class Out, class BadLength>
 void Convert(iconv_t cd, const char* input, std::size_t inputBytes, Out& out,
-             std::basic_string_view<typename Out::value_type> substitute, BadLength badLength) {
+             std::basic_string_view<typename Out::value_type> substitute, BadLength badLength,
+             bool encoding) {
   using Unit = typename Out::value_type;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial shift state
 
@@ -120,24 +122,35 @@ void Convert(iconv_t cd, const char* input, std::size_t inputBytes, Out& out,
   std::size_t inLeft = inputBytes;
   std::size_t used = out.size();
   out.resize(used + inputBytes + 16);  // enough for the single- and double-byte pages
-  bool flushing = false;
+  // Convert the input; Reset: return to the initial shift state, then substitute; Flush: the
+  // same at the end.
+  enum class Step { Convert, Reset, Flush } step = Step::Convert;
   for (;;) {
     char* outPtr = reinterpret_cast<char*>(out.data() + used);
     std::size_t outLeft = (out.size() - used) * sizeof(Unit);
-    const std::size_t result = flushing ? iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
-                                        : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    const std::size_t result = step == Step::Convert
+                                   ? iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                                   : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
     const int error = errno;
     used = static_cast<std::size_t>(outPtr - reinterpret_cast<char*>(out.data())) / sizeof(Unit);
-    if (result != kIconvError) {
-      if (flushing) break;
-      flushing = true;  // write the shift sequence that returns to the initial state
-      continue;
-    }
-    if (error == E2BIG) {
+    if (result == kIconvError && error == E2BIG) {
       out.resize(out.size() * 2 + 16);
       continue;
     }
-    if (flushing || (error != EILSEQ && error != EINVAL) || inLeft == 0) break;
+    if (step == Step::Flush) break;
+    if (step == Step::Convert) {
+      if (result != kIconvError) {
+        step = Step::Flush;
+        continue;
+      }
+      if ((error != EILSEQ && error != EINVAL) || inLeft == 0) break;
+      if (encoding) {
+        step = Step::Reset;
+        continue;
+      }
+    } else if (result == kIconvError) {
+      break;
+    }
     if (out.size() - used < substitute.size()) out.resize(used + substitute.size() + 16);
     std::copy(substitute.begin(), substitute.end(),
               out.begin() + static_cast<std::ptrdiff_t>(used));
@@ -145,6 +158,7 @@ void Convert(iconv_t cd, const char* input, std::size_t inputBytes, Out& out,
     const std::size_t skip = std::clamp<std::size_t>(badLength(in, inLeft), 1, inLeft);
     in += skip;
     inLeft -= skip;
+    step = Step::Convert;
   }
   out.resize(used);
 }
@@ -228,24 +242,27 @@ class IconvPage {
 
   std::u16string DecodeSlow(std::string_view text) {
     std::u16string out;
-    Convert(toUnicode_, text.data(), text.size(), out, std::u16string_view(&kReplacementChar, 1),
-            [](const char*, std::size_t) { return std::size_t{1}; });
+    Convert(
+        toUnicode_, text.data(), text.size(), out, std::u16string_view(&kReplacementChar, 1),
+        [](const char*, std::size_t) { return std::size_t{1}; }, false);
     return out;
   }
 
   std::string EncodeSlow(std::u16string_view text) {
     std::string out;
     TranslitLocaleScope translit;
-    Convert(fromUnicode_, reinterpret_cast<const char*>(text.data()), text.size() * 2, out,
-            std::string_view(question_.empty() ? "?" : question_),
-            [](const char* at, std::size_t left) {
-              // A whole surrogate pair is one character and gets one substitute.
-              char16_t units[2] = {0, 0};
-              std::memcpy(units, at, std::min<std::size_t>(left, sizeof units));
-              return left >= 4 && IsHighSurrogate(units[0]) && IsLowSurrogate(units[1])
-                         ? std::size_t{4}
-                         : std::size_t{2};
-            });
+    Convert(
+        fromUnicode_, reinterpret_cast<const char*>(text.data()), text.size() * 2, out,
+        std::string_view(question_.empty() ? "?" : question_),
+        [](const char* at, std::size_t left) {
+          // A whole surrogate pair is one character and gets one substitute.
+          char16_t units[2] = {0, 0};
+          std::memcpy(units, at, std::min<std::size_t>(left, sizeof units));
+          return left >= 4 && IsHighSurrogate(units[0]) && IsLowSurrogate(units[1])
+                     ? std::size_t{4}
+                     : std::size_t{2};
+        },
+        true);
     return out;
   }
 

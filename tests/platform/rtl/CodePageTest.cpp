@@ -87,14 +87,20 @@ TEST_F(CodePageTest, InvalidAnsiBytesBecomeReplacementCharacters) {
 }
 
 // A 7-bit page writes other characters as escape sequences of ASCII bytes: a text of ASCII bytes
-// only must still be decoded as the page reads it, not byte for byte.
-TEST_F(CodePageTest, SevenBitPageDecodesEscapeSequencesInAsciiBytes) {
+// only must still be decoded as the page reads it, not byte for byte, and a substitute must not
+// land inside a shifted run.
+TEST_F(CodePageTest, SevenBitPageKeepsItsEscapeSequences) {
   rtl::SetSystemAnsiCodePage("ISO-2022-JP");
   const std::string hiragana = "\x1B$B$\"\x1B(B";  // U+3042 between two shifts
   EXPECT_EQ(rtl::AnsiToUnicode(hiragana), u"\u3042");
   EXPECT_EQ(rtl::AnsiToUnicode("a" + hiragana + "b"), u"a\u3042b");
   EXPECT_EQ(rtl::UnicodeToAnsi(u"a\u3042b"), "a" + hiragana + "b");
   EXPECT_EQ(rtl::AnsiToUnicode(rtl::UnicodeToAnsi(u"x\u2020y")), u"x\u2020y");
+  // A character the page cannot hold, right after a shifted one: its "?" is written after the
+  // shift back, not read as half of a two-byte code.
+  const std::u16string lone = u"\u3042"s + char16_t(0xDC00) + u"b";
+  EXPECT_EQ(rtl::UnicodeToAnsi(lone), hiragana + "?b");
+  EXPECT_EQ(rtl::AnsiToUnicode(rtl::UnicodeToAnsi(lone)), u"\u3042?b");
   // Plain ASCII stays plain both ways.
   EXPECT_EQ(rtl::AnsiToUnicode("plain"), u"plain");
   EXPECT_EQ(rtl::UnicodeToAnsi(u"plain"), "plain");
