@@ -76,6 +76,6 @@ class TcpThread final : public rtl::Thread {
 
   net::TcpClient* const tcp_;
   std::mutex connect_mutex_;        // one connect at a time, whoever asks
-  std::timed_mutex write_mutex_;    // one outgoing text at a time; waits for it are bounded
+  net::TimedMutex write_mutex_;     // one outgoing text at a time; waits for it are bounded
   bool handshake_pending_ = false;  // guarded by write_mutex_
 };

@@ -4,11 +4,16 @@ target_compile_options(vm_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
   -Woverloaded-virtual -Wimplicit-fallthrough -Werror)
 
-# Helper for GoogleTest executables: vm_add_gtest(NAME SOURCES ... LIBS ... [LOCKS ...] [TIMEOUT s])
+# Helper for GoogleTest executables:
+#   vm_add_gtest(NAME SOURCES ... LIBS ... [LOCKS ...] [LABELS ...] [TIMEOUT s])
+# LABELS tsan: the suite runs no Qt event loop and is part of the ThreadSanitizer run
+# (scripts/test --tsan), which builds the target vm_tsan_suites only. LABELS window: it runs Qt's
+# event loop; under ThreadSanitizer it reads the suppressions of Qt's own internals.
 find_package(GTest REQUIRED)
+add_custom_target(vm_tsan_suites)
 include(GoogleTest)
 function(vm_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main vm_flags)
   if(NOT T_TIMEOUT)
@@ -17,6 +22,16 @@ function(vm_add_gtest name)
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${T_TIMEOUT})
   if(T_LOCKS)
     list(APPEND props RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if("tsan" IN_LIST T_LABELS)
+    add_dependencies(vm_tsan_suites ${name})
+  endif()
+  if(VM_TSAN AND "window" IN_LIST T_LABELS)
+    list(APPEND props ENVIRONMENT_MODIFICATION
+      "TSAN_OPTIONS=set:halt_on_error=1:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan-qt.supp")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

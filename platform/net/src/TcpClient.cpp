@@ -59,9 +59,9 @@ struct TcpClient::Impl {
   std::vector<std::uint8_t> buffer;    // received, not yet read: [head, size)
   std::size_t head = 0;
 
-  std::mutex connectMu;      // one Connect at a time
-  std::mutex readMu;         // one ReadBytes at a time
-  std::timed_mutex writeMu;  // one Write at a time: writes never interleave
+  std::mutex connectMu;  // one Connect at a time
+  std::mutex readMu;     // one ReadBytes at a time
+  TimedMutex writeMu;    // one Write at a time: writes never interleave
 
   std::size_t BufferedLocked() const { return buffer.size() - head; }
 
@@ -150,7 +150,35 @@ struct TcpClient::Impl {
   }
 };
 
-bool LockUntil(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline,
+void TimedMutex::lock() {
+  std::unique_lock guard(mu_);
+  released_.wait(guard, [this] { return !held_; });
+  held_ = true;
+}
+
+bool TimedMutex::try_lock() {
+  std::lock_guard guard(mu_);
+  if (held_) return false;
+  held_ = true;
+  return true;
+}
+
+bool TimedMutex::try_lock_until(Clock::time_point deadline) {
+  std::unique_lock guard(mu_);
+  if (!released_.wait_until(guard, deadline, [this] { return !held_; })) return false;
+  held_ = true;
+  return true;
+}
+
+void TimedMutex::unlock() {
+  {
+    std::lock_guard guard(mu_);
+    held_ = false;
+  }
+  released_.notify_one();
+}
+
+bool LockUntil(std::unique_lock<TimedMutex>& lock, Clock::time_point deadline,
                const WaitHook& hook) {
   if (lock.try_lock()) return true;
   for (;;) {

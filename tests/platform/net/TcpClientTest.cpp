@@ -513,4 +513,56 @@ TEST_F(StalledPeerTest, TheWaitHookRunsOnTheWaitingThreadAndMayEndTheWait) {
   EXPECT_FALSE(client.Connected());
 }
 
+// The write lock: taken at once when free, taken when its holder lets go during the wait, given up
+// at the deadline. What the holder wrote under the lock is seen by the thread that takes it next.
+TEST(TimedMutexLockUntil, TakesTheLockWhenFreeOrReleasedInTimeAndGivesUpAtTheDeadline) {
+  struct Case {
+    const char* name;
+    bool held;                // another thread holds the lock when the wait starts
+    bool releaseAtFirstHook;  // ... and lets go when the waiter's hook first runs
+    bool takes;
+  };
+  for (const Case& c :
+       {Case{"free", false, false, true}, Case{"released during the wait", true, true, true},
+        Case{"held past the deadline", true, false, false}}) {
+    SCOPED_TRACE(c.name);
+    net::TimedMutex mutex;
+    int written = 0;  // guarded by mutex
+    std::promise<void> holding;
+    std::promise<void> release;
+    std::thread holder;
+    if (c.held) {
+      holder = std::thread([&] {
+        std::lock_guard hold(mutex);
+        written = 1;
+        holding.set_value();
+        release.get_future().wait();
+      });
+      holding.get_future().wait();
+    }
+    const auto waiter = std::this_thread::get_id();
+    int hooks = 0;
+    bool hooksOnWaiter = true;
+    const auto deadline = Clock::now() + 300ms;
+    std::unique_lock lock(mutex, std::defer_lock);
+    const bool took = net::LockUntil(lock, deadline, [&] {
+      hooksOnWaiter = hooksOnWaiter && std::this_thread::get_id() == waiter;
+      if (hooks++ == 0 && c.releaseAtFirstHook) release.set_value();
+    });
+    const auto ended = Clock::now();
+    EXPECT_EQ(took, c.takes);
+    EXPECT_EQ(lock.owns_lock(), c.takes);
+    if (took) {
+      EXPECT_EQ(written, c.held ? 1 : 0);
+    } else {
+      EXPECT_GE(ended, deadline);
+    }
+    EXPECT_LT(ended - deadline, 2s);
+    EXPECT_EQ(hooks > 0, c.held) << "the hook runs between slices of a wait, and only then";
+    EXPECT_TRUE(hooksOnWaiter);
+    if (c.held && !c.releaseAtFirstHook) release.set_value();
+    if (holder.joinable()) holder.join();
+  }
+}
+
 }  // namespace

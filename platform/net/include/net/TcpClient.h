@@ -7,6 +7,7 @@
 // net::Error (or a class derived from it) carrying the message text.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,9 +27,25 @@ using Clock = std::chrono::steady_clock;
 using WaitHook = std::function<void()>;
 constexpr int kWaitSliceMs = 25;
 
+// A mutex whose timed waits go by the steady clock, for std::unique_lock. std::timed_mutex does
+// the same through pthread_mutex_clocklock, which ThreadSanitizer does not intercept: it would take
+// a lock got by a timed wait for no lock at all. This one waits on a condition variable.
+class TimedMutex {
+ public:
+  void lock();
+  bool try_lock();
+  bool try_lock_until(Clock::time_point deadline);
+  void unlock();
+
+ private:
+  std::mutex mu_;
+  std::condition_variable released_;
+  bool held_ = false;  // guarded by mu_
+};
+
 // Takes `lock`'s mutex, waiting at most until `deadline` and calling `hook` (when set) between
 // slices of the wait. False when the deadline passed first.
-bool LockUntil(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline,
+bool LockUntil(std::unique_lock<TimedMutex>& lock, Clock::time_point deadline,
                const WaitHook& hook);
 
 class TcpClient {
