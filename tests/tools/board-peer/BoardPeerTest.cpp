@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -517,30 +519,47 @@ TEST_F(BoardPeerTest, StopsWhileClientsHoldConnections) {
   EXPECT_TRUE(closed);
 }
 
+// The board connection's events come from one thread, in their order; the file server's from its
+// own threads, in no order with those. Each event comes after its record, so the handler sees it.
 TEST_F(BoardPeerTest, EventsReportConnectionsTextsAndRequests) {
   peer_->Stop();
   std::mutex mu;
-  std::vector<std::string> seen;
+  std::condition_variable more;
+  std::vector<std::string> connection_events;
+  std::vector<std::string> http_events;
+  std::vector<std::string> unrecorded;  // events whose record the handler could not see
   Options o;
   o.host = "";
   o.beacon_interval = 0ms;
   peer_ = std::make_unique<BoardPeer>(o);
   peer_->SetEventHandler([&](const Event& e) {
-    std::lock_guard lk(mu);
+    std::string line;
+    bool recorded = false;
     switch (e.kind) {
       case Event::Kind::Connected:
-        seen.push_back("connected " + std::to_string(e.connection));
+        line = "connected " + std::to_string(e.connection);
+        recorded = peer_->ConnectionCount() > e.connection;
         break;
       case Event::Kind::Closed:
-        seen.push_back("closed " + std::to_string(e.connection));
+        line = "closed " + std::to_string(e.connection);
+        recorded = peer_->ClosedCount() > 0 && peer_->Connections().size() > e.connection &&
+                   !peer_->Connections()[e.connection].open;
         break;
       case Event::Kind::Text:
-        seen.push_back("text " + std::to_string(e.connection) + " " + e.detail);
+        line = "text " + std::to_string(e.connection) + " " + e.detail;
+        recorded = std::ranges::any_of(peer_->Texts(), [&](const Text& t) {
+          return t.connection == e.connection && t.raw == e.detail;
+        });
         break;
       case Event::Kind::Http:
-        seen.push_back("http " + e.detail);
+        line = "http " + e.detail;
+        recorded = peer_->HttpRequestCount() > 0;
         break;
     }
+    std::lock_guard lk(mu);
+    (e.kind == Event::Kind::Http ? http_events : connection_events).push_back(line);
+    if (!recorded) unrecorded.push_back(line);
+    more.notify_all();
   });
   ASSERT_TRUE(peer_->Start());
   {
@@ -551,18 +570,15 @@ TEST_F(BoardPeerTest, EventsReportConnectionsTextsAndRequests) {
   ASSERT_TRUE(peer_->WaitForClosed(1, kWait));
   PostHttp10(kDeletePath, "", "{}");
   ASSERT_TRUE(peer_->WaitForHttpRequests(1, kWait));
-  // Events are delivered just after the record is made.
-  for (int i = 0; i < 300; ++i) {
-    {
-      std::lock_guard lk(mu);
-      if (seen.size() >= 4) break;
-    }
-    std::this_thread::sleep_for(10ms);
-  }
-  std::lock_guard lk(mu);
-  const std::vector<std::string> expected = {"connected 0", "text 0 abc", "closed 0",
-                                             "http POST " + kDeletePath + " HTTP/1.0 200"};
-  EXPECT_EQ(seen, expected);
+  // The records are made before their events, so the last events may still be on their way.
+  std::unique_lock lk(mu);
+  EXPECT_TRUE(more.wait_for(lk, kWait,
+                            [&] { return connection_events.size() >= 3 && !http_events.empty(); }));
+  const std::vector<std::string> expected_connection = {"connected 0", "text 0 abc", "closed 0"};
+  EXPECT_EQ(connection_events, expected_connection);
+  const std::vector<std::string> expected_http = {"http POST " + kDeletePath + " HTTP/1.0 200"};
+  EXPECT_EQ(http_events, expected_http);
+  EXPECT_EQ(unrecorded, std::vector<std::string>{});
 }
 
 }  // namespace

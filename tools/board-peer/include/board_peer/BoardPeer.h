@@ -134,7 +134,10 @@ class BoardPeer {
   bool Running() const;
 
   // Called on the peer's threads, never under its locks; it may call anything but Stop().
-  // Set before Start().
+  // Set before Start(). Each event comes after its record is made, so the handler sees it in the
+  // counts and lists. The board connection's events come from one thread, in their order
+  // (connected, its texts, closed); the file server's come from its own threads, in no order
+  // with the connection's.
   void SetEventHandler(std::function<void(const Event&)> handler);
 
   std::string Host() const;
