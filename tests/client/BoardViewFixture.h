@@ -76,6 +76,9 @@ class BoardViewTest : public WindowTest {
                            (dir_ / "img_default" / ("p" + std::to_string(i) + ".png")).string()),
                        "PNG"));
     }
+    // A window of an earlier case of the same test left the reconnect state behind: this
+    // window's supervisor would connect on its own beside the connect below.
+    ResetConnectState();
     form_ = MakeWindow(screen, dpi);
     form_->timer_find->SetEnabled(false);
     metrics_ = std::make_shared<ui::FixedScreenMetrics>(screen, dpi);
