@@ -11,6 +11,8 @@ target_compile_options(vm_flags INTERFACE
 # event loop; under ThreadSanitizer it reads the suppressions of Qt's own internals.
 find_package(GTest REQUIRED)
 add_custom_target(vm_tsan_suites)
+# ThreadSanitizer's options for a program that runs Qt, whose own libraries are not instrumented.
+set(VM_QT_TSAN_OPTIONS "halt_on_error=1:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan-qt.supp")
 include(GoogleTest)
 function(vm_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
@@ -30,8 +32,7 @@ function(vm_add_gtest name)
     add_dependencies(vm_tsan_suites ${name})
   endif()
   if(VM_TSAN AND "window" IN_LIST T_LABELS)
-    list(APPEND props ENVIRONMENT_MODIFICATION
-      "TSAN_OPTIONS=set:halt_on_error=1:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan-qt.supp")
+    list(APPEND props ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=set:${VM_QT_TSAN_OPTIONS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
