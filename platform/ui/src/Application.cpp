@@ -40,6 +40,7 @@ void WatchEventLoop() {
 // ours and Qt's queue carries only its ticket, so Qt's queue still decides when and in which order
 // calls run. Qt's own locks are invisible to ThreadSanitizer (Qt is not instrumented): a call
 // passed through Qt's queue alone would look unsynchronised to it, and so would an event of ours.
+// A call whose ticket Qt drops (the application ended first) stays in the table, never run.
 std::mutex g_callMutex;
 std::unordered_map<quint64, std::function<void()>> g_calls;  // guarded by g_callMutex
 quint64 g_lastTicket = 0;                                    // guarded by g_callMutex
