@@ -56,6 +56,12 @@ void TFrameManager::InitValue() {
   flg_move_mid = false;
 }
 
+void TFrameManager::ForgetPageGesture() {
+  if (flg_down_show && flg_move) img_select->Hide();
+  flg_down_show = false;
+  flg_move = false;
+}
+
 namespace {
 
 // A placed page is 155 x 100 around its 125 x 70 picture; it lies 13.5 left of and 15 above

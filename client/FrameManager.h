@@ -18,6 +18,9 @@ class TFrameManager : public ui::Frame {
 
   // Clears the press and drag flags.
   void InitValue();
+  // A board clear took the placed pages away: a gesture on one of them ends here, without the
+  // snap, deletion or opening its release would have made.
+  void ForgetPageGesture();
   // Places a page of the slide strip on the cell under the main window's grid marker and sends
   // the info message when due, then "add". x and y (the drop point) do not affect the place.
   // A failed send raises; the page stays placed.

@@ -111,8 +111,10 @@ bool RunOnUiWhileRunning(const std::atomic<bool>& running, const std::function<v
 
 // The board clears take every child of the board view's background from the third on (the
 // delete strip, then the placed pages); detached, not destroyed: the frame still owns them.
-void DetachPlacedPages(ui::Control& background) {
+void DetachPlacedPages(TFrameManager& view) {
+  ui::Control& background = *view.img_bg;
   for (int n = background.ChildrenCount() - 2; n > 0; --n) background.Child(2)->SetParent(nullptr);
+  view.ForgetPageGesture();
 }
 
 }  // namespace
@@ -402,7 +404,7 @@ void TFormMain::ClearValue() {
   FrameStorm->scroll_timeline->Content()->DeleteChildren();
   edit_from->SetText(QString());
   memo_txt->SetText(QString());
-  DetachPlacedPages(*FrameManager->img_bg);
+  DetachPlacedPages(*FrameManager);
 }
 
 void TFormMain::clear_manager(QObject*) {
@@ -416,7 +418,7 @@ void TFormMain::timer_clearTimer(QObject*) {
   const bool cleared = RunOnUiWhileRunning(flg_run, [this] {
     timer_clear->SetEnabled(false);
     FrameManager->pb_show->Hide();
-    DetachPlacedPages(*FrameManager->img_bg);
+    DetachPlacedPages(*FrameManager);
     for (ui::Control* thumb : scroll_view->Content()->Children()) thumb->SetEnabled(true);
     Repaint();
     img_clear->SetEnabled(true);
@@ -426,7 +428,7 @@ void TFormMain::timer_clearTimer(QObject*) {
 
 void TFormMain::DeleteAllImage() {
   FrameManager->pb_show->Hide();
-  DetachPlacedPages(*FrameManager->img_bg);
+  DetachPlacedPages(*FrameManager);
   Repaint();
   img_clear->SetEnabled(true);
 }

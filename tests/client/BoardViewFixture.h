@@ -128,26 +128,33 @@ class BoardViewTest : public WindowTest {
     last_ = p;
   }
 
-  // What the board received since the last call: a command sent behind them marks the end, so
-  // "nothing was sent" is seen without waiting for silence.
+  // What the board received since the last call: a "reload" command sent behind them marks the
+  // end, so "nothing was sent" is seen without waiting for silence. Other commands (a "clear")
+  // are among what was received.
+  static bool IsMarker(const board_peer::Text& text) {
+    if (!text.is_json) return false;
+    const auto& message = text.json["phone"]["message"];
+    return message["msgId"] == 3 && message["msg"]["command"] == "reload";
+  }
   std::vector<Sent> Received() {
     form_->CreateCommandMessage(u"reload");
     std::vector<Sent> out;
     const bool arrived = PumpUntil([&] {
       const auto texts = board_->Texts();
       for (std::size_t i = seen_; i < texts.size(); ++i)
-        if (texts[i].is_json && texts[i].json["phone"]["message"]["msgId"] == 3) return true;
+        if (IsMarker(texts[i])) return true;
       return false;
     });
     EXPECT_TRUE(arrived) << "the board did not receive the marker";
     const auto texts = board_->Texts();
     std::size_t i = seen_;
     for (; i < texts.size(); ++i) {
+      if (IsMarker(texts[i])) break;
       const auto& message = texts[i].json["phone"]["message"];
-      if (message["msgId"] == 3) break;
       Sent s;
       s.kind = message["msgId"].get<int>();
       const auto& msg = message["msg"];
+      if (s.kind == 3) s.action = msg["command"].get<std::string>();
       if (s.kind == 1) {
         s.action = msg["action"].get<std::string>();
         s.x = msg["x"].get<int>();

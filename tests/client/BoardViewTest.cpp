@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QPointF>
+#include <functional>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -358,6 +360,60 @@ TEST_F(BoardView, ToSmallImageClosesWithoutAMessageFromAnyThread) {
   EXPECT_TRUE(page->Visible());
   EXPECT_TRUE(View().flg_shrink);  // the caller's to clear
   EXPECT_TRUE(Received().empty());
+}
+
+// A clear that takes the page away while the user drags it: the rest of the gesture reaches
+// nothing, so the board hears of no page that is gone. The first drag of a page is uncaptured
+// (the pointer hovers it), a later one captured.
+TEST_F(BoardView, APageClearedMidDragGetsNoMoreMoves) {
+  const auto reset_from_board = [this] {
+    ASSERT_TRUE(board_->SendFrame("1_reset"));
+    ASSERT_TRUE(PumpUntil([&] { return View().img_bg->ChildrenCount() == 2; }));
+  };
+  struct Case {
+    const char* what;
+    bool captured;
+    std::function<void()> clear;
+  };
+  const Case cases[] = {
+      {"1_reset from the board, hovered", false, reset_from_board},
+      {"1_reset from the board, captured", true, reset_from_board},
+      {"clear button, captured", true, [this] { form_->timer_clearTimer(nullptr); }},
+      {"import's clear, hovered", false, [this] { form_->DeleteAllImage(); }},
+  };
+  OpenWindow(static_cast<int>(std::size(cases)));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
+    ui::Image* page = Place(static_cast<int>(i));
+    if (c.captured) {
+      DragPage(page, {5, 0}, 2);
+      Release(last_);
+    }
+    Received();
+    DragPage(page, {0, 5}, 3);
+    ASSERT_EQ(form_->Captured() == page, c.captured);
+    EXPECT_EQ(Count(Received(), "move"), 3);
+    c.clear();
+    ASSERT_EQ(page->ParentControl(), nullptr);
+    Received();  // the "clear", where the board was sent one
+    for (int step = 1; step <= 3; ++step) Move(last_ + QPointF(0, 5.0 * step));
+    Release(last_ + QPointF(0, 15));
+    Leave();
+    const auto sent = Received();
+    EXPECT_EQ(Count(sent, "move"), 0);
+    EXPECT_EQ(Count(sent, "delete"), 0);
+    EXPECT_EQ(Count(sent, "enlarge"), 0);
+    EXPECT_FALSE(View().img_select->Visible());
+  }
+  // The gesture went with its page: the pointer passing over a page placed afterwards, no
+  // button pressed, drags nothing.
+  ui::Image* page = Place(0);
+  const QPointF p = At(page, {50, 50});
+  Move(p);
+  Move(p + QPointF(10, 10));
+  EXPECT_TRUE(Received().empty());
+  EXPECT_EQ(page->Position(), QPointF(403.5, 20));
 }
 
 TEST_F(BoardView, FailedSendsLeaveAConsistentView) {

@@ -100,7 +100,11 @@ void Control::SetParent(Control* parent) {
   if (parent_) parent_->DetachChild(this);
   if (parent) parent->AttachChild(this);
   ParentChanged();
-  if (oldForm && oldForm != RootForm()) oldForm->Invalidate();
+  if (oldForm && oldForm != RootForm()) {
+    // Taken off the window: the rest of a gesture on it (or on a control inside it) goes nowhere.
+    oldForm->ForgetInput(this);
+    oldForm->Invalidate();
+  }
   Changed();
 }
 

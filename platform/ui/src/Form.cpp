@@ -353,6 +353,15 @@ void Form::SetHovered(Control* c) {
   if (c && hovered_ == c) Guarded([&] { c->MouseEnter(); });
 }
 
+void Form::ForgetInput(const Control* removed) {
+  for (QPointer<Control>* held : {&capture_, &hovered_, &pressed_})
+    for (const Control* c = held->data(); c; c = c->ParentControl())
+      if (c == removed) {
+        *held = nullptr;
+        break;
+      }
+}
+
 static Control* TopAt(Form* f, QPointF point) {
   // The form itself takes input only through its own handlers, like any control.
   return f->ObjectAtPoint(point);

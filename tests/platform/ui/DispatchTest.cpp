@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "QtEnvironment.h"
 #include "ui/Controls.h"
@@ -165,6 +167,44 @@ TEST_F(UiDispatch, HandlerThatDestroysItsControlLeavesTheDispatchSound) {
   Move(20, 20);
   Up(20, 20);
   EXPECT_EQ(log.Take(), (std::vector<std::string>{"a move 10,10", "a up"}));
+}
+
+// A control taken off the window in the middle of a gesture (a board clear detaches the page
+// being dragged) hears nothing more: no move, release, click or leave, whether it held the
+// capture, the hover or only the press, and also when its parent is the one detached.
+TEST_F(UiDispatch, AControlTakenOffTheWindowMidGestureGetsNoFurtherEvents) {
+  struct Case {
+    const char* what;
+    bool capture;
+    QPointF press;
+    std::function<void()> remove;
+    std::string pressed;  // the control that took the press
+  };
+  const std::vector<Case> cases = {
+      {"captured, detached", true, {70, 70}, [&] { b->SetParent(nullptr); }, "b"},
+      {"hovered, detached", false, {70, 70}, [&] { b->SetParent(nullptr); }, "b"},
+      {"captured, its parent detached", true, {115, 115}, [&] { b->SetParent(nullptr); }, "inner"},
+      {"hovered, its parent detached", false, {115, 115}, [&] { b->SetParent(nullptr); }, "inner"},
+      {"captured, destroyed", true, {70, 70}, [&] { delete b; }, "b"},
+  };
+  delete b;  // each case makes its own b and inner
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    b = Add("b", back, 50, 50, 100, 100);
+    inner = Add("inner", b, 60, 60, 20, 20);
+    const QPointer<Control> made = b;
+    (c.pressed == "b" ? b : inner)->SetAutoCapture(c.capture);
+    Down(static_cast<float>(c.press.x()), static_cast<float>(c.press.y()));
+    Move(static_cast<float>(c.press.x()) + 2, static_cast<float>(c.press.y()) + 2);
+    ASSERT_EQ(log.Take().size(), 2u);
+    c.remove();
+    Move(300, 250);
+    Up(300, 250);
+    form.DispatchMouseLeave();
+    EXPECT_EQ(log.Take(), (std::vector<std::string>{"back move 300,250", "back up", "back leave"}));
+    EXPECT_EQ(form.Captured(), nullptr);
+    delete made.data();
+  }
 }
 
 TEST_F(UiDispatch, ScaledParentGivesHandlersDesignUnits) {

@@ -103,6 +103,8 @@ class Form : public Control {
   void Invalidate();
   void SyncNative();
   void SetHovered(Control* c);
+  // `removed` left this form: the dispatch forgets it and every control inside it, with no event.
+  void ForgetInput(const Control* removed);
   void WidgetResized(QSize size);
   void CoverScreen();
   // The keyboard focus of the text controls, the framework's way (see Form.cpp).
