@@ -151,6 +151,8 @@ void TFrameStorm::AddItem(const rtl::UnicodeString& user, const rtl::UnicodeStri
   caption_look.horzAlign = ui::TextAlign::Leading;
   caption_look.wordWrap = false;
   caption->SetSettings(caption_look);
+  // A long idea or name takes a smaller font rather than losing its end.
+  caption->SetShrinkToFit(true);
   caption->SetText(Caption(user, time));
   caption->SetSize(kCaptionWidth, kCaptionHeight);
   caption->SetX(0);
@@ -177,6 +179,7 @@ void TFrameStorm::AddItem(const rtl::UnicodeString& user, const rtl::UnicodeStri
   body_look.color = kBodyColor;
   body_look.wordWrap = true;
   body->SetSettings(body_look);
+  body->SetShrinkToFit(true);
   body->SetSize(kBodyWidth, kBodyHeight);
   body->SetText(QString::fromStdU16String(text));
   body->SetAlign(ui::Align::Center);

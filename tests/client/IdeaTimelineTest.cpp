@@ -26,6 +26,7 @@
 #include "ClientQtEnvironment.h"
 #include "FrameStorm.h"
 #include "MainForm.h"
+#include "TextRoom.h"
 #include "board_peer/BoardPeer.h"
 
 namespace {
@@ -194,6 +195,62 @@ TEST_F(IdeaTimeline, CardsAlternateBelowAndAboveTheLineInColourPairsAndAreNumber
   EXPECT_EQ(form->FrameStorm->scroll_timeline->ScrollX(), 0);
   for (int i = 6; i < 12; ++i) Post(*form, "g", "more");
   EXPECT_EQ(form->FrameStorm->scroll_timeline->ScrollX(), 1220 - 960);
+}
+
+// The longest idea and name a card can get show whole on it: the body keeps its size 10 while
+// the idea fits and takes a smaller size only when it does not; the caption keeps its 7; an
+// edit that makes the text longer, or shorter, is fitted again.
+TEST_F(IdeaTimeline, TheWholeIdeaAndCaptionShowOnTheCard) {
+  auto form = IdeaWindow();
+  const auto shows_whole = [](const ui::Text* text) {
+    ui::TextSettings s = text->Settings();
+    s.size = text->PaintedFontSize();
+    const QSizeF room =
+        qttest::TextRoom(ui::MakeFont(s), text->GetText(), text->Width(), s.wordWrap);
+    return room.width() <= text->Width() && room.height() <= text->Height();
+  };
+  // 90 characters each, the most the idea box takes.
+  const QString words = QStringLiteral(
+      "Measure the water temperature every morning and write it down in the shared table, please!");
+  const QString capitals = QStringLiteral(
+      "MEASURE THE WATER TEMPERATURE EVERY MORNING AND WRITE IT IN THE SHARED TABLE, GROUP THREE!");
+  struct Case {
+    QString user, text;
+    bool body_shrinks;
+  };
+  const Case cases[] = {
+      {"Ann", "short idea", false},
+      {"Group 3", words, true},
+      {"WWWWWWWWW", capitals, true},         // 9 wide characters, the most the name box takes
+      {"g", QString(90, QChar('W')), true},  // one word longer than a line
+  };
+  for (const Case& c : cases) Post(*form, c.user, c.text);
+  const auto cards = Cards(*form);
+  ASSERT_EQ(cards.size(), std::size(cases));
+  for (std::size_t i = 0; i < cards.size(); ++i) {
+    SCOPED_TRACE(cases[i].text.toStdString());
+    const ui::Text* body = Body(cards[i]);
+    const ui::Text* caption = Caption(cards[i]);
+    EXPECT_EQ(body->GetText(), cases[i].text);
+    EXPECT_TRUE(shows_whole(body)) << "at " << body->PaintedFontSize();
+    EXPECT_TRUE(shows_whole(caption)) << "at " << caption->PaintedFontSize();
+    EXPECT_EQ(body->PaintedFontSize() < 10, cases[i].body_shrinks) << body->PaintedFontSize();
+    EXPECT_EQ(caption->PaintedFontSize(), 7);  // the longest name still fits
+    EXPECT_EQ(body->Settings().size, 10);
+    EXPECT_EQ(caption->Settings().size, 7);
+  }
+
+  // Edited to the long text and back.
+  ui::CalloutRectangle* card = cards[0];
+  for (const QString& text : {words, QStringLiteral("short again")}) {
+    Click(*form, card);
+    if (!form->FrameStorm->EditButton()->Visible()) Click(*form, card);  // a second click hid them
+    Click(*form, form->FrameStorm->EditButton());
+    Post(*form, "Ann", text);
+    EXPECT_EQ(Body(card)->GetText(), text);
+    EXPECT_TRUE(shows_whole(Body(card)));
+  }
+  EXPECT_EQ(Body(card)->PaintedFontSize(), 10);
 }
 
 TEST_F(IdeaTimeline, BoardGetsTheInfoOnceBeforeTheFirstAddThenEachAddWithItsNumber) {

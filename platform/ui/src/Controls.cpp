@@ -374,17 +374,39 @@ Text::Text(QObject* owner) : Control(owner) {
   SetHitTest(true);
 }
 
-void Text::SetText(const QString& text) {
-  if (text == text_) return;
-  text_ = text;
+namespace {
+
+QTextOption TextLayoutOption(const TextSettings& s) {
+  Qt::Alignment a;
+  a |= s.horzAlign == TextAlign::Leading    ? Qt::AlignLeft
+       : s.horzAlign == TextAlign::Trailing ? Qt::AlignRight
+                                            : Qt::AlignHCenter;
+  a |= s.vertAlign == TextAlign::Leading    ? Qt::AlignTop
+       : s.vertAlign == TextAlign::Trailing ? Qt::AlignBottom
+                                            : Qt::AlignVCenter;
+  QTextOption option(a);
+  option.setWrapMode(s.wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+  return option;
+}
+
+}  // namespace
+
+// Text, size, box and font: anything that changes how much room the text needs.
+void Text::TextChanged() {
+  fittedSize_ = -1;
   if (autoSize_) FitToText();
   Changed();
 }
 
+void Text::SetText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  TextChanged();
+}
+
 void Text::SetSettings(const TextSettings& s) {
   settings_ = s;
-  if (autoSize_) FitToText();
-  Changed();
+  TextChanged();
 }
 
 void Text::SetFontColor(AlphaColor c) {
@@ -394,13 +416,40 @@ void Text::SetFontColor(AlphaColor c) {
 
 void Text::SetFontSize(float size) {
   settings_.size = size;
-  if (autoSize_) FitToText();
-  Changed();
+  TextChanged();
 }
 
 void Text::SetAutoSize(bool on) {
   autoSize_ = on;
   if (on) FitToText();
+}
+
+void Text::SetShrinkToFit(bool on) {
+  if (on == shrinkToFit_) return;
+  shrinkToFit_ = on;
+  TextChanged();
+}
+
+float Text::PaintedFontSize() const {
+  if (!shrinkToFit_ || text_.isEmpty()) return settings_.size;
+  if (fittedSize_ >= 0) return fittedSize_;
+  // Measured the way Paint lays the text out (QPainter's own layout of drawText).
+  QImage probe(1, 1, QImage::Format_ARGB32_Premultiplied);
+  QPainter p(&probe);
+  const QRectF box = LocalRect();
+  const QTextOption option = TextLayoutOption(settings_);
+  constexpr qreal kSlack = 0.01;
+  TextSettings s = settings_;
+  for (;;) {
+    p.setFont(MakeFont(s));
+    const QRectF needed = p.boundingRect(box, text_, option);
+    if (s.size <= 1 ||
+        (needed.width() <= box.width() + kSlack && needed.height() <= box.height() + kSlack))
+      break;
+    s.size = std::max(1.0f, std::ceil(s.size) - 1);
+  }
+  fittedSize_ = s.size;
+  return fittedSize_;
 }
 
 void Text::FitToText() {
@@ -411,19 +460,11 @@ void Text::FitToText() {
 
 void Text::Paint(QPainter& painter) {
   if (text_.isEmpty()) return;
-  painter.setFont(MakeFont(settings_));
+  TextSettings s = settings_;
+  s.size = PaintedFontSize();
+  painter.setFont(MakeFont(s));
   painter.setPen(ToQColor(settings_.color));
-  Qt::Alignment a;
-  a |= settings_.horzAlign == TextAlign::Leading    ? Qt::AlignLeft
-       : settings_.horzAlign == TextAlign::Trailing ? Qt::AlignRight
-                                                    : Qt::AlignHCenter;
-  a |= settings_.vertAlign == TextAlign::Leading    ? Qt::AlignTop
-       : settings_.vertAlign == TextAlign::Trailing ? Qt::AlignBottom
-                                                    : Qt::AlignVCenter;
-  QTextOption option(a);
-  option.setWrapMode(settings_.wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                        : QTextOption::NoWrap);
-  painter.drawText(LocalRect(), text_, option);
+  painter.drawText(LocalRect(), text_, TextLayoutOption(settings_));
 }
 
 bool Text::SetProperty(const QString& name, const QJsonValue& v) {
@@ -431,10 +472,9 @@ bool Text::SetProperty(const QString& name, const QJsonValue& v) {
     SetText(prop::String(v, name));
   else if (name == u"AutoSize")
     SetAutoSize(prop::Bool(v, name));
-  else if (SetTextSetting(settings_, name, v)) {
-    if (autoSize_) FitToText();
-    Changed();
-  } else
+  else if (SetTextSetting(settings_, name, v))
+    TextChanged();
+  else
     return Control::SetProperty(name, v);
   return true;
 }

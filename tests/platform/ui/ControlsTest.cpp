@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QtEnvironment.h"
+#include "TextRoom.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
@@ -59,6 +60,71 @@ TEST(UiScrollBox, ScrollPositionStaysWithinTheContent) {
   // A point over the scrolled content reaches the card under it.
   auto* first = box->Content()->Child(4);  // x 400 .. 520 in the content
   EXPECT_EQ(form.ObjectAtPoint(QPointF(400 - 360 + 10, 260)), first);
+}
+
+// A text that shrinks to fit keeps its size while the text fits its box, and otherwise takes
+// the largest whole size at which all of it shows, also for one long word and on one line.
+TEST(UiText, ShrinkToFitShowsTheWholeTextAndShrinksOnlyAsFarAsNeeded) {
+  // 90 characters each, as many as an idea holds.
+  const QString words = QStringLiteral(
+      "Measure the water temperature every morning and write it down in the shared table, please!");
+  const QString capitals = QStringLiteral(
+      "MEASURE THE WATER TEMPERATURE EVERY MORNING AND WRITE IT IN THE SHARED TABLE, GROUP THREE!");
+  struct Case {
+    const char* what;
+    QString text;
+    bool wrap;
+    bool shrinks;
+  };
+  const Case cases[] = {
+      {"short", QStringLiteral("idea"), true, false},
+      {"90 characters of words", words, true, true},
+      {"90 capitals", capitals, true, true},
+      {"one word of 90 characters", QString(90, QChar('W')), true, true},
+      {"one line", words.left(40), false, true},
+  };
+  ui::Form form;
+  auto* text = new ui::Text(&form);
+  text->SetBounds(0, 0, 100, 65);
+  text->SetParent(&form);
+  const auto room = [&](float size) {
+    ui::TextSettings s = text->Settings();
+    s.size = size;
+    return qttest::TextRoom(ui::MakeFont(s), text->GetText(), 100, text->Settings().wordWrap);
+  };
+  const auto fits = [](QSizeF needed) { return needed.width() <= 100 && needed.height() <= 65; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui::TextSettings s = text->Settings();
+    s.size = 10;
+    s.wordWrap = c.wrap;
+    text->SetSettings(s);
+    text->SetShrinkToFit(false);
+    text->SetText(c.text);
+    EXPECT_EQ(text->PaintedFontSize(), 10);  // as before, when it does not shrink
+    EXPECT_EQ(fits(room(10)), !c.shrinks);
+    text->SetShrinkToFit(true);
+    const float size = text->PaintedFontSize();
+    EXPECT_TRUE(fits(room(size))) << "at " << size;
+    if (c.shrinks) {
+      EXPECT_LT(size, 10);
+      EXPECT_FALSE(fits(room(size + 1))) << "it shrank further than needed: " << size;
+    } else {
+      EXPECT_EQ(size, 10);
+    }
+    EXPECT_EQ(text->Settings().size, 10);  // the text keeps its own size
+  }
+  // A larger box, or a shorter text, gives the size back.
+  ui::TextSettings wrapped = text->Settings();
+  wrapped.wordWrap = true;
+  text->SetSettings(wrapped);
+  text->SetText(words);
+  EXPECT_LT(text->PaintedFontSize(), 10);
+  text->SetSize(300, 200);
+  EXPECT_EQ(text->PaintedFontSize(), 10);
+  text->SetSize(100, 65);
+  text->SetText(QStringLiteral("idea"));
+  EXPECT_EQ(text->PaintedFontSize(), 10);
 }
 
 TEST(UiEdit, MaxLengthPromptAndTyping) {

@@ -197,17 +197,28 @@ class Text : public Control {
   // Sized to its text.
   bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool on);
+  // The font keeps its size while the whole text fits the box; otherwise it is drawn a whole
+  // unit smaller at a time until all of it fits (wrapped when WordWrap is set), so no part of
+  // the text is cut off.
+  bool ShrinkToFit() const { return shrinkToFit_; }
+  void SetShrinkToFit(bool on);
+  // The font size the text is drawn at: the settings' size, or less when it shrinks to fit.
+  float PaintedFontSize() const;
   bool SetProperty(const QString& name, const QJsonValue& value) override;
 
  protected:
   void Paint(QPainter& painter) override;
   bool PaintsSelf() const override { return !text_.isEmpty(); }
+  void SizeChanged() override { fittedSize_ = -1; }
 
  private:
   void FitToText();
+  void TextChanged();
   QString text_;
   TextSettings settings_;
   bool autoSize_ = false;
+  bool shrinkToFit_ = false;
+  mutable float fittedSize_ = -1;  // worked out when first drawn after a change
 };
 
 // Horizontal scroll box: children go into its content; the scroll position stays within the
