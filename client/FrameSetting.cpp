@@ -36,6 +36,7 @@ constexpr ui::AlphaColor kRowSelectedText = 0xFFFFFFFF;
 constexpr float kRowHeight = 50;
 constexpr float kRowTextMargin = 100;
 constexpr float kRowIconHeight = 24;
+constexpr float kRowTextGapBeforeIcon = 8;
 constexpr int kIconPictureSize = 48;
 constexpr int kIconNotLinked = 0;
 constexpr int kIconLinked = 1;
@@ -217,7 +218,13 @@ void TFrameSetting::CreateListItem(const QString& name, const QString& ip, bool 
   background->SetStrokeColor(kRowFill);
   background->SetHitTest(false);
 
-  const auto make_text = [item](const QString& text, float size, ui::Bounds margins) {
+  // The icon shows kRowIconHeight square in the middle of the row's right half; a long name or
+  // address is cut short with an ellipsis before it (the texts stay whole for the row click).
+  const float icon_left =
+      list_device->Width() / 2 + (item->Width() - list_device->Width() / 2 - kRowIconHeight) / 2;
+  const float text_right = item->Width() - icon_left + kRowTextGapBeforeIcon;
+  const auto make_text = [item, text_right](const QString& text, float size, float top,
+                                            float bottom) {
     auto* label = new ui::Text(item);
     label->SetParent(item);
     ui::TextSettings settings = label->Settings();
@@ -226,13 +233,14 @@ void TFrameSetting::CreateListItem(const QString& name, const QString& ip, bool 
     settings.horzAlign = ui::TextAlign::Leading;
     label->SetSettings(settings);
     label->SetText(text);
+    label->SetElided(true);
     label->SetHeight(size + 6);
-    label->SetMargins(margins);
+    label->SetMargins({kRowTextMargin, top, text_right, bottom});
     label->SetAlign(ui::Align::VertCenter);
     label->SetHitTest(false);
   };
-  make_text(name, 15, {kRowTextMargin, 0, 0, 20});
-  make_text(QStringLiteral("IP : ") + ip, 10, {kRowTextMargin, 20, 0, 0});
+  make_text(name, 15, 0, 20);
+  make_text(QStringLiteral("IP : ") + ip, 10, 20, 0);
 
   auto* icon = new ui::Image(item);
   icon->SetParent(item);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <chrono>
@@ -118,6 +119,54 @@ TEST_F(Settings, BoardListShowsTheTableAndARowClickFillsTheBoxes) {
   EXPECT_EQ(fill(0), 0xFFE5E5E5u);
   EXPECT_FALSE(set_->img_connect->Enabled());
   EXPECT_EQ(set_->edit_name->GetText(), QStringLiteral("One"));
+}
+
+// A long board name or typed address is cut short with an ellipsis before the link icon, which
+// shows 24 x 24 in the middle of the row's right half; a short one shows as it is. The row keeps
+// the whole texts, so a click still copies them into the boxes.
+TEST_F(Settings, LongNamesAndAddressesInTheBoardListEndBeforeTheLinkIcon) {
+  const std::string long_name = "Room 204 east wing, the big interactive board by the window";
+  const std::string long_address =
+      "board-204-east-wing.second-floor.classroom.school-district.example";
+  ASSERT_NE(form_->server_list.Append({"127.9.0.1", "One", false}), -1);
+  ASSERT_NE(form_->server_list.Append({long_address, long_name, true}), -1);
+  set_->layout_list_click(nullptr);
+  ASSERT_EQ(set_->list_device->Count(), 2);
+  struct Case {
+    int row, child;
+    QString text;
+    bool cut;
+  };
+  const Case cases[] = {
+      {0, 2, "One", false},
+      {0, 3, "IP : 127.9.0.1", false},
+      {1, 2, QString::fromStdString(long_name), true},
+      {1, 3, "IP : " + QString::fromStdString(long_address), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.toStdString());
+    const float row_width = Row(c.row)->Width();
+    const float icon_left = row_width * 3 / 4 - 12;
+    const auto* label = qobject_cast<ui::Text*>(Row(c.row)->Child(c.child));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->GetText(), c.text);
+    EXPECT_EQ(label->X(), 100);
+    const QString shown = label->ShownText();
+    if (c.cut) {
+      EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+      EXPECT_TRUE(c.text.startsWith(shown.chopped(1)));
+    } else {
+      EXPECT_EQ(shown, c.text);
+    }
+    // Leading-aligned: the shown text ends its advance right of the label's left edge.
+    const float end =
+        label->X() +
+        static_cast<float>(QFontMetricsF(ui::MakeFont(label->Settings())).horizontalAdvance(shown));
+    EXPECT_LT(end, icon_left);
+  }
+  ClickRow(1);
+  EXPECT_EQ(set_->edit_name->GetText(), QString::fromStdString(long_name));
+  EXPECT_EQ(set_->edit_ip->GetText(), QString::fromStdString(long_address));
 }
 
 TEST_F(Settings, KeysInTheAddressBoxDecideTheConnectButtonBeforeTheyTakeEffect) {

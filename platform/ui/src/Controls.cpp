@@ -452,6 +452,19 @@ float Text::PaintedFontSize() const {
   return fittedSize_;
 }
 
+void Text::SetElided(bool on) {
+  if (on == elided_) return;
+  elided_ = on;
+  Changed();
+}
+
+QString Text::ShownText() const {
+  if (!elided_) return text_;
+  TextSettings s = settings_;
+  s.size = PaintedFontSize();
+  return QFontMetricsF(MakeFont(s)).elidedText(text_, Qt::ElideRight, Width());
+}
+
 void Text::FitToText() {
   const QFontMetricsF m(MakeFont(settings_));
   SetSize(static_cast<float>(std::ceil(m.horizontalAdvance(text_))),
@@ -464,7 +477,9 @@ void Text::Paint(QPainter& painter) {
   s.size = PaintedFontSize();
   painter.setFont(MakeFont(s));
   painter.setPen(ToQColor(settings_.color));
-  painter.drawText(LocalRect(), text_, TextLayoutOption(settings_));
+  QTextOption option = TextLayoutOption(settings_);
+  if (elided_) option.setWrapMode(QTextOption::NoWrap);
+  painter.drawText(LocalRect(), ShownText(), option);
 }
 
 bool Text::SetProperty(const QString& name, const QJsonValue& v) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -125,6 +126,33 @@ TEST(UiText, ShrinkToFitShowsTheWholeTextAndShrinksOnlyAsFarAsNeeded) {
   text->SetSize(100, 65);
   text->SetText(QStringLiteral("idea"));
   EXPECT_EQ(text->PaintedFontSize(), 10);
+}
+
+// An elided text is drawn on one line, cut with an ellipsis where it would run past its box; a
+// text that fits is drawn as it is; the text itself stays whole.
+TEST(UiText, ElidedTextEndsWithinItsBoxAndKeepsTheWholeText) {
+  ui::Form form;
+  auto* text = new ui::Text(&form);
+  text->SetBounds(0, 0, 120, 20);
+  text->SetParent(&form);
+  text->SetElided(true);
+  const QString long_text = QStringLiteral("A board name much longer than the box it is shown in");
+  for (const QString& t : {QStringLiteral("Short"), long_text}) {
+    SCOPED_TRACE(t.toStdString());
+    text->SetText(t);
+    const QString shown = text->ShownText();
+    EXPECT_EQ(text->GetText(), t);
+    const qreal width = QFontMetricsF(ui::MakeFont(text->Settings())).horizontalAdvance(shown);
+    EXPECT_LE(width, 120);
+    if (t == long_text) {
+      EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+      EXPECT_TRUE(t.startsWith(shown.chopped(1)));
+    } else {
+      EXPECT_EQ(shown, t);
+    }
+  }
+  text->SetElided(false);
+  EXPECT_EQ(text->ShownText(), long_text);
 }
 
 TEST(UiEdit, MaxLengthPromptAndTyping) {

@@ -204,6 +204,12 @@ class Text : public Control {
   void SetShrinkToFit(bool on);
   // The font size the text is drawn at: the settings' size, or less when it shrinks to fit.
   float PaintedFontSize() const;
+  // Drawn on one line and, where it would run past the box, cut short with an ellipsis (the
+  // text itself stays whole).
+  bool Elided() const { return elided_; }
+  void SetElided(bool on);
+  // The text as it is drawn: the whole text, or its elided form.
+  QString ShownText() const;
   bool SetProperty(const QString& name, const QJsonValue& value) override;
 
  protected:
@@ -218,6 +224,7 @@ class Text : public Control {
   TextSettings settings_;
   bool autoSize_ = false;
   bool shrinkToFit_ = false;
+  bool elided_ = false;
   mutable float fittedSize_ = -1;  // worked out when first drawn after a change
 };
 
