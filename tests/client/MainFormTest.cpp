@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "BoardSession.h"
 #include "ClientQtEnvironment.h"
 #include "MainForm.h"
+#include "PixelCompare.h"
 #include "board_peer/BoardPeer.h"
 
 namespace {
@@ -329,6 +331,35 @@ TEST_F(MainFormModes, BothSettingsButtonsOpenTheOverlayAndCloseSettingHidesIt) {
   EXPECT_FALSE(form->shade_set->Visible());
   EXPECT_TRUE(form->FrameSetting->layout_gen_view->Visible());
   EXPECT_FALSE(form->FrameSetting->layout_list_view->Visible());
+}
+
+// In idea mode the idea and name boxes show through the settings overlay's dimmed back, as
+// everything else beneath it does, while they take no input.
+TEST_F(MainFormModes, TheIdeaBoxesShowDimmedUnderTheSettingsOverlay) {
+  auto form = MakeWindow();
+  form->img_sw_con_click(nullptr);
+  form->memo_txt->SetText(QStringLiteral("An idea typed before the settings were opened"));
+  form->edit_from->SetText(QStringLiteral("Group 3"));
+  const QImage open = form->Render({960, 540});
+  form->img_set_click(nullptr);
+  const QImage covered = form->Render({960, 540});
+  EXPECT_TRUE(form->memo_txt->Widget()->isHidden());
+  EXPECT_TRUE(form->edit_from->Widget()->isHidden());
+
+  QImage expected = open;  // what the overlay's back does to all it covers
+  {
+    QPainter p(&expected);
+    p.fillRect(expected.rect(), QColor(0, 0, 0, 0x32));
+  }
+  for (ui::NativeControl* box : {static_cast<ui::NativeControl*>(form->memo_txt),
+                                 static_cast<ui::NativeControl*>(form->edit_from)}) {
+    const QRect area = box->Widget()->geometry();
+    const qttest::PixelDifference d = qttest::Compare(covered, expected, area);
+    EXPECT_LT(d.mean, 2.0) << box->Name().toStdString() << ": " << d.Describe();
+  }
+  form->CloseSetting();
+  form->Flush();
+  EXPECT_FALSE(form->memo_txt->Widget()->isHidden());
 }
 
 TEST_F(MainFormModes, InitValueHidesTheBadgeAndDisablesSwitchAndClearAgain) {

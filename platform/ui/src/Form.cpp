@@ -502,7 +502,10 @@ void Form::SyncNative() {
     if (w->geometry() != pixels) w->setGeometry(pixels);
     QFont f = MakeFont(n->settings_, static_cast<float>(t.m22()));
     if (w->font() != f) w->setFont(f);
-    const bool show = n->AbsoluteVisible() && !pixels.isEmpty() && !Covered(this, n, r.center());
+    const bool shown = n->AbsoluteVisible() && !pixels.isEmpty();
+    const bool covered = shown && Covered(this, n, r.center());
+    n->covered_ = covered;  // Flush repaints after this
+    const bool show = shown && !covered;
     if (!show && !w->isHidden() && surface_->focusWidget() == w) {
       // Hiding the widget is this layer's doing (its control is covered or hidden): the control
       // keeps the focus, without a focus change, and its widget gets it back when it shows.

@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -73,6 +74,18 @@ void NativeControl::InstallWidget(QWidget* widget) {
   widget->hide();
   widget->installEventFilter(new NativeFilter(this));
   widget->setFont(MakeFont(settings_));
+}
+
+void NativeControl::Paint(QPainter& painter) {
+  if (!covered_ || !widget_) return;
+  // The widget is laid out in the form's units at its scaled place (SyncNative): draw it there,
+  // under the painter's device transform, as it shows when nothing covers it (a widget takes no
+  // opacity; a disabled one has its own look).
+  painter.save();
+  painter.setTransform(LocalToForm().inverted() * painter.transform());
+  painter.setOpacity(1.0);
+  widget_->render(&painter, widget_->geometry().topLeft(), QRegion(), QWidget::DrawChildren);
+  painter.restore();
 }
 
 void NativeControl::SetFocus() {

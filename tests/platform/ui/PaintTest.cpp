@@ -5,8 +5,10 @@
 #include <QColor>
 #include <QImage>
 #include <QPainter>
+#include <QWidget>
 #include <functional>
 
+#include "PixelCompare.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
 
@@ -185,6 +187,60 @@ TEST_F(UiPaint, WhatAnOpaqueFullWindowChildCoversIsNotDrawn) {
     EXPECT_EQ(paints > 0, c.drawnBeneath);
     EXPECT_EQ(shot, shoot(c, true, &drawnAnyway));
     EXPECT_EQ(drawnAnyway, 1);
+  }
+}
+
+// A text box that an overlay covers takes no input (its widget is hidden), but the window still
+// shows it beneath the overlay, dimmed as the overlay dims everything it covers: the picture is
+// the uncovered one with the overlay's colour laid over it. Also in a scaled, disabled parent.
+TEST(UiPaintTextBoxes, ACoveredTextBoxShowsBeneathTheOverlay) {
+  struct Case {
+    const char* what;
+    float scale;
+    bool enabled;
+  };
+  const Case cases[] = {{"plain", 1.0f, true}, {"scaled", 1.5f, true}, {"disabled", 1.0f, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui::Form form;
+    form.SetClientSize(300, 200);
+    auto* bar = new ui::Layout(&form);
+    bar->SetBounds(0, 100, 200, 60);
+    bar->SetScale(c.scale, c.scale);
+    bar->SetEnabled(c.enabled);
+    bar->SetParent(&form);
+    auto* memo = new ui::Memo(&form);
+    memo->SetBounds(10, 5, 150, 40);
+    memo->SetFontSize(20);
+    memo->SetText(QStringLiteral("\u2588\u2588 idea"));
+    memo->SetParent(bar);
+    auto* edit = new ui::Edit(&form);
+    edit->SetBounds(165, 5, 30, 20);
+    edit->SetText(QStringLiteral("\u2588\u2588"));
+    edit->SetParent(bar);
+    auto* shade = Box(&form, &form, {0, 0, 300, 200}, 0x80000000);
+    shade->Hide();
+    const QImage uncovered = form.Render(QSize(300, 200));
+    shade->Show();
+    const QImage covered = form.Render(QSize(300, 200));
+    EXPECT_TRUE(memo->Widget()->isHidden());  // it takes no input
+    EXPECT_TRUE(edit->Widget()->isHidden());
+
+    QImage expected = uncovered;
+    {
+      QPainter p(&expected);
+      p.fillRect(expected.rect(), QColor(0, 0, 0, 0x80));
+    }
+    for (ui::NativeControl* box :
+         {static_cast<ui::NativeControl*>(memo), static_cast<ui::NativeControl*>(edit)}) {
+      const QRect area = box->Widget()->geometry();
+      const qttest::PixelDifference d = qttest::Compare(covered, expected, area);
+      EXPECT_LT(d.mean, 2.0) << d.Describe();
+      // Not the window beneath: the uncovered box differs from the bare, dimmed background.
+      QImage bare(area.size(), QImage::Format_ARGB32_Premultiplied);
+      bare.fill(covered.pixel(5, 5));
+      EXPECT_GT(qttest::Compare(covered.copy(area), bare).mean, 10.0);
+    }
   }
 }
 

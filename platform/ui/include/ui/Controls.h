@@ -289,6 +289,9 @@ class NativeControl : public Control {
   // After the widget took an Enter key; `before` is the text it held until then.
   virtual void EnterPressed(const QString& before) { (void)before; }
   virtual QString CurrentText() const { return {}; }
+  // While a painting control covers it, its widget is hidden and the window draws the widget's
+  // picture here instead, beneath what covers it.
+  void Paint(QPainter& painter) override;
   TextSettings settings_;
 
  private:
@@ -296,6 +299,7 @@ class NativeControl : public Control {
   friend class NativeFilter;
   QPointer<QWidget> widget_;
   bool quietFocusOut_ = false;  // the layer itself takes the widget's focus away
+  bool covered_ = false;        // its widget is hidden because a painting control covers it
 };
 
 class Edit : public NativeControl {
