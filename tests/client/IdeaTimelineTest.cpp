@@ -51,6 +51,19 @@ std::tm TimeOfDay(int hour, int minute, int second) {
   return t;
 }
 
+// Counts the paint events of the widget it watches.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(int* paints) : paints_(paints) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++*paints_;
+    return false;
+  }
+
+ private:
+  int* paints_;
+};
+
 class IdeaTimeline : public WindowTest {
  protected:
   void SetUp() override {
@@ -306,6 +319,55 @@ TEST_F(IdeaTimeline, TimeOfDayHasTwoDigitFieldsOnTheIdeaAndOnTheClock) {
   const auto messages = Messages(1 + std::size(cases));
   for (std::size_t i = 0; i < std::size(cases) && i + 1 < messages.size(); ++i)
     EXPECT_EQ(messages[i + 1]["msg"]["time"], cases[i].stamp);
+}
+
+// The clock ticks in both modes, but in board mode the timeline is hidden: its ticks paint
+// nothing, so the idle window is not drawn again every second. In idea mode each new second
+// shows, and is painted, also through the settings overlay's dimmed back.
+TEST_F(IdeaTimeline, TheClockRepaintsTheWindowOnlyWhereItShows) {
+  int second = 0;
+  SetLocalClock([&] { return TimeOfDay(10, 0, ++second % 60); });  // a new second every tick
+  auto form = MakeWindow();
+  form->timer_find->SetEnabled(false);
+  int paints = 0;
+  PaintCounter counter(&paints);
+  form->Widget()->installEventFilter(&counter);
+  form->Show();
+  ASSERT_TRUE(PumpUntil([&] { return paints > 0; }));
+  struct Case {
+    const char* what;
+    std::function<void()> set;
+    bool repaints;
+  };
+  const Case cases[] = {
+      {"board mode", [] {}, false},
+      {"idea mode", [&] { form->img_sw_con_click(nullptr); }, true},
+      {"idea mode, settings shown", [&] { form->img_set_click(nullptr); }, true},
+      {"board mode, settings shown", [&] { form->img_sw_storm_click(nullptr); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.set();
+    const auto wait_ticks = [&](int n) {
+      const QString start = form->FrameStorm->txt_time->GetText();
+      int changes = 0;
+      QString last = start;
+      return PumpUntil([&] {
+        const QString now = form->FrameStorm->txt_time->GetText();
+        if (now != last) ++changes;
+        last = now;
+        return changes >= n;
+      });
+    };
+    ASSERT_TRUE(wait_ticks(1));  // what the change itself painted is done
+    paints = 0;
+    ASSERT_TRUE(wait_ticks(4));
+    if (c.repaints)
+      EXPECT_GE(paints, 3);
+    else
+      EXPECT_EQ(paints, 0);
+  }
+  form->Widget()->removeEventFilter(&counter);
 }
 
 // ---------------------------------------------------------------- idea entry

@@ -97,13 +97,14 @@ void Control::SetParent(Control* parent) {
   for (Control* p = parent; p; p = p->parent_)
     if (p == this) throw Error(QStringLiteral("A control cannot be placed inside itself"));
   Form* oldForm = RootForm();
+  const bool wasShown = ShowsInWindow();
   if (parent_) parent_->DetachChild(this);
   if (parent) parent->AttachChild(this);
   ParentChanged();
   if (oldForm && oldForm != RootForm()) {
     // Taken off the window: the rest of a gesture on it (or on a control inside it) goes nowhere.
     oldForm->ForgetInput(this);
-    oldForm->Invalidate();
+    if (wasShown) oldForm->Invalidate();
   }
   Changed();
 }
@@ -157,7 +158,26 @@ Form* Control::RootForm() const {
 
 void Control::Changed() {
   if (destroying_) return;
-  if (Form* f = RootForm()) f->Invalidate();
+  // A change that cannot be seen asks for no repaint (an idle window whose hidden clock ticks
+  // stays idle); becoming seen again (shown, attached, uncovered) is itself a change that shows.
+  if (ShowsInWindow()) RootForm()->Invalidate();
+}
+
+bool Control::ShowsInWindow() const {
+  const Control* top = this;
+  for (const Control* c = this; c; c = c->parent_) {
+    if (!c->visible_) return false;
+    if (c->parent_) top = c;
+    if (!c->parent_ && !c->isForm_) return false;  // not in a window
+  }
+  if (top->isForm_) return true;  // the form itself
+  // PaintTree draws nothing of what lies before a child that covers the whole window opaquely.
+  const Control* form = top->parent_;
+  if (form->opacity_ < 1.0f || !form->enabled_) return true;
+  const auto& kids = form->children_;
+  for (auto it = std::find(kids.begin(), kids.end(), top) + 1; it < kids.end(); ++it)
+    if ((*it)->CoversOpaquely(form->LocalRect())) return false;
+  return true;
 }
 
 void Control::Repaint() {
@@ -242,9 +262,14 @@ void Control::SetOpacity(float opacity) {
 
 void Control::SetVisible(bool visible) {
   if (visible == visible_) return;
+  const bool wasShown = ShowsInWindow();
   visible_ = visible;
   ParentLayoutChanged();
-  Changed();
+  if (wasShown && !visible) {
+    if (Form* f = RootForm()) f->Invalidate();  // it disappears
+  } else {
+    Changed();
+  }
 }
 
 bool Control::AbsoluteVisible() const {

@@ -483,6 +483,90 @@ TEST(UiActivityIndicator, EachTickRepaintsTheWindow) {
   form.Widget()->removeEventFilter(&watch);
 }
 
+// Only a change that shows asks for a repaint: a change of a hidden control, of one inside a
+// hidden parent or of one under an opaque control that covers the whole window paints nothing
+// (an idle window whose hidden clock ticks stays idle), while hiding, showing or uncovering
+// does repaint.
+TEST(UiRepaint, ChangesThatShowNothingAskForNoRepaint) {
+  ui::Form form;
+  form.SetClientSize(200, 100);
+  auto* page = new ui::Layout(&form);
+  page->SetBounds(0, 0, 200, 100);
+  page->SetParent(&form);
+  auto* clock = new ui::Text(&form);
+  clock->SetBounds(10, 10, 80, 20);
+  clock->SetParent(page);
+  auto* cover = new ui::Rectangle(&form);
+  cover->SetBounds(0, 0, 200, 100);
+  cover->SetFillColor(0xFF204060);
+  cover->SetStrokeVisible(false);
+  cover->SetVisible(false);
+  cover->SetParent(&form);
+  int paints = 0;
+  PaintWatch watch([&] { ++paints; });
+  form.Widget()->installEventFilter(&watch);
+  form.Show();
+  ASSERT_TRUE(uitest::PumpUntil([&] { return paints > 0; }));
+  // Whatever was asked for is painted once the posted events are handled.
+  const auto painted_after = [&](const std::function<void()>& change) {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    paints = 0;
+    change();
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    return paints;
+  };
+  int tick = 0;
+  const auto next_time = [&] { clock->SetText(QString::number(++tick)); };
+  struct Case {
+    const char* what;
+    std::function<void()> before;
+    bool repaints;
+  };
+  const Case cases[] = {
+      {"shown", nullptr, true},
+      {"hidden", [&] { clock->Hide(); }, false},
+      {"its parent hidden", [&] { page->Hide(); }, false},
+      {"covered opaquely", [&] { cover->Show(); }, false},
+      {"covered by a translucent fill",
+       [&] {
+         cover->SetFillColor(0x80204060);
+         cover->Show();
+       },
+       true},
+      {"covered by a part of the window",
+       [&] {
+         cover->SetBounds(0, 50, 200, 50);
+         cover->Show();
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.before) {
+      EXPECT_GT(painted_after(c.before), 0) << "the change itself shows";
+    }
+    EXPECT_EQ(painted_after(next_time) > 0, c.repaints);
+    if (c.before) {
+      EXPECT_GT(painted_after([&] {
+                  clock->Show();
+                  page->Show();
+                  cover->Hide();
+                }),
+                0);
+    }
+    cover->SetFillColor(0xFF204060);
+    cover->SetBounds(0, 0, 200, 100);
+  }
+  // What changed while it did not show is there when it shows again.
+  clock->Hide();
+  next_time();
+  clock->Show();
+  const QImage shot = form.Render(QSize(200, 100));
+  clock->SetText(QString());
+  EXPECT_NE(shot, form.Render(QSize(200, 100)));
+  form.Widget()->removeEventFilter(&watch);
+}
+
 // Pixels that differ by more than rounding does: a channel off by over 40 levels.
 int ClearlyChangedPixels(const QImage& a, const QImage& b) {
   if (a.size() != b.size()) return a.width() * a.height();

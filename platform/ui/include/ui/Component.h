@@ -188,8 +188,12 @@ class Control : public Component {
   virtual void SizeChanged() {}
   virtual void ChildrenChanged() {}
   virtual void ParentChanged() {}
-  // Any change that needs the window redrawn and native widgets placed again.
+  // Any change that needs the window redrawn and native widgets placed again; asks for nothing
+  // while the control does not show.
   void Changed();
+  // In a window, visible with every parent, and not beneath a child of the window that covers
+  // all of it opaquely.
+  bool ShowsInWindow() const;
   bool Destroying() const { return destroying_; }
 
   friend class Form;
