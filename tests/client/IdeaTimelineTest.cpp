@@ -26,6 +26,7 @@
 #include "ClientQtEnvironment.h"
 #include "FrameStorm.h"
 #include "MainForm.h"
+#include "QtTestSupport.h"
 #include "TextRoom.h"
 #include "board_peer/BoardPeer.h"
 
@@ -50,19 +51,6 @@ std::tm TimeOfDay(int hour, int minute, int second) {
   t.tm_sec = second;
   return t;
 }
-
-// Counts the paint events of the widget it watches.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(int* paints) : paints_(paints) {}
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) ++*paints_;
-    return false;
-  }
-
- private:
-  int* paints_;
-};
 
 class IdeaTimeline : public WindowTest {
  protected:
@@ -329,8 +317,8 @@ TEST_F(IdeaTimeline, TheClockRepaintsTheWindowOnlyWhereItShows) {
   SetLocalClock([&] { return TimeOfDay(10, 0, ++second % 60); });  // a new second every tick
   auto form = MakeWindow();
   form->timer_find->SetEnabled(false);
-  int paints = 0;
-  PaintCounter counter(&paints);
+  qttest::PaintCounter counter;
+  int& paints = counter.paints;
   form->Widget()->installEventFilter(&counter);
   form->Show();
   ASSERT_TRUE(PumpUntil([&] { return paints > 0; }));

@@ -88,6 +88,11 @@ void NativeControl::Paint(QPainter& painter) {
   painter.restore();
 }
 
+void NativeControl::WidgetContentChanged() {
+  // A widget that shows repaints itself; the picture of a covered one is the window's.
+  if (covered_) Changed();
+}
+
 void NativeControl::SetFocus() {
   if (!widget_) return;
   Form* f = RootForm();
@@ -178,6 +183,7 @@ Edit::Edit(QObject* owner) : NativeControl(owner) {
   w->setFrame(true);
   InstallWidget(w);
   QObject::connect(w, &QLineEdit::textEdited, this, [this] { changedSinceNotify_ = true; });
+  QObject::connect(w, &QLineEdit::textChanged, this, [this] { WidgetContentChanged(); });
   SetSize(100, 22);
 }
 
@@ -248,6 +254,7 @@ Memo::Memo(QObject* owner) : NativeControl(owner) {
   QObject::connect(
       w->document(), &QTextDocument::contentsChange, this,
       [this](int pos, int removed, int added) { ContentsChanged(pos, removed, added); });
+  QObject::connect(w, &QPlainTextEdit::textChanged, this, [this] { WidgetContentChanged(); });
   SetSize(200, 50);
 }
 

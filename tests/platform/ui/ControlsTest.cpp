@@ -502,8 +502,8 @@ TEST(UiRepaint, ChangesThatShowNothingAskForNoRepaint) {
   cover->SetStrokeVisible(false);
   cover->SetVisible(false);
   cover->SetParent(&form);
-  int paints = 0;
-  PaintWatch watch([&] { ++paints; });
+  qttest::PaintCounter watch;
+  int& paints = watch.paints;
   form.Widget()->installEventFilter(&watch);
   form.Show();
   ASSERT_TRUE(uitest::PumpUntil([&] { return paints > 0; }));

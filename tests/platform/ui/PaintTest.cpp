@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 #include "PixelCompare.h"
+#include "QtEnvironment.h"
 #include "ui/Controls.h"
 #include "ui/Form.h"
 
@@ -242,6 +245,36 @@ TEST(UiPaintTextBoxes, ACoveredTextBoxShowsBeneathTheOverlay) {
       EXPECT_GT(qttest::Compare(covered.copy(area), bare).mean, 10.0);
     }
   }
+}
+
+// A covered text box whose text changes (a reset empties it) is painted again with its new text.
+TEST(UiPaintTextBoxes, ACoveredTextBoxIsRepaintedWhenItsTextChanges) {
+  ui::Form form;
+  form.SetClientSize(300, 100);
+  auto* memo = new ui::Memo(&form);
+  memo->SetBounds(10, 10, 150, 40);
+  memo->SetText(QStringLiteral("an idea"));
+  memo->SetParent(&form);
+  auto* edit = new ui::Edit(&form);
+  edit->SetBounds(170, 10, 100, 22);
+  edit->SetText(QStringLiteral("a name"));
+  edit->SetParent(&form);
+  Box(&form, &form, {0, 0, 300, 100}, 0x80000000);
+  qttest::PaintCounter counter;
+  int& paints = counter.paints;
+  form.Widget()->installEventFilter(&counter);
+  form.Show();
+  ASSERT_TRUE(uitest::PumpUntil([&] { return paints > 0; }));
+  ASSERT_TRUE(memo->Widget()->isHidden());
+  for (const auto& change : std::vector<std::function<void()>>{[&] { memo->SetText(QString()); },
+                                                               [&] { edit->SetText(QString()); }}) {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    paints = 0;
+    change();
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    EXPECT_GT(paints, 0);
+  }
+  form.Widget()->removeEventFilter(&counter);
 }
 
 }  // namespace

@@ -292,6 +292,8 @@ class NativeControl : public Control {
   // While a painting control covers it, its widget is hidden and the window draws the widget's
   // picture here instead, beneath what covers it.
   void Paint(QPainter& painter) override;
+  // The widget's text changed.
+  void WidgetContentChanged();
   TextSettings settings_;
 
  private:
