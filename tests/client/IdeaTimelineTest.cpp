@@ -26,7 +26,7 @@
 #include "ClientQtEnvironment.h"
 #include "FrameStorm.h"
 #include "MainForm.h"
-#include "QtTestSupport.h"
+#include "PaintCounter.h"
 #include "TextRoom.h"
 #include "board_peer/BoardPeer.h"
 

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "MainForm.h"
+#include "PaintCounter.h"
 #include "StartupProbe.h"
 #include "ui/Screen.h"
 
@@ -31,21 +32,12 @@ double CpuMs() {
   return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
-};
-
 // The window left alone in its event loop (no polling here): its paints and the CPU time.
 void MeasureIdle(TFormMain& window, int seconds) {
   QEventLoop settle;
   QTimer::singleShot(500, &settle, &QEventLoop::quit);
   settle.exec();
-  PaintCounter counter;
+  qttest::PaintCounter counter;
   window.Widget()->installEventFilter(&counter);
   const double cpuBefore = CpuMs();
   QEventLoop idle;

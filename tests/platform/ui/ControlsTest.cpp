@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "PaintCounter.h"
 #include "QtEnvironment.h"
 #include "TextRoom.h"
 #include "ui/Application.h"

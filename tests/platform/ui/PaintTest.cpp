@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "PaintCounter.h"
 #include "PixelCompare.h"
 #include "QtEnvironment.h"
 #include "ui/Controls.h"
