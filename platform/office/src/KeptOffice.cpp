@@ -24,7 +24,7 @@
 #include <sstream>
 #include <thread>
 
-#include "Spawn.h"
+#include "OfficePipe.h"
 
 extern char** environ;
 
@@ -314,6 +314,17 @@ KeptRun Attempt(const ConvertOptions& options, const std::string& launcher,
   const std::string keeper = KeeperProgram(options);
   const std::string office = OfficeProgram(launcher);
   if (keeper.empty() || office.empty()) return KeptRun::Unavailable;
+  // What the instance is to do, as LibreOffice's own hand-over would send it; arguments it
+  // cannot take go to a cold run.
+  std::vector<std::string> args = {"--headless",  "--invisible",   "--nologo",     "--norestore",
+                                   "--nodefault", "--nolockcheck", "--convert-to", target,
+                                   "--outdir",    outDir.string()};
+  for (const fs::path& input : inputs) args.push_back(input.string());
+  std::error_code ec;
+  const fs::path cwd = fs::current_path(ec);
+  const std::optional<std::string> message =
+      ArgumentsMessage(ec ? std::string() : FileUrl(cwd), args);
+  if (!message) return KeptRun::Unavailable;
   const std::optional<Place> place = PlaceFor(launcher, true);
   if (!place) return KeptRun::Unavailable;
   LockFile lock(place->Lock());
@@ -338,21 +349,14 @@ KeptRun Attempt(const ConvertOptions& options, const std::string& launcher,
     }
   }
 
-  // The command line goes over the pipe; this run ends once the instance has converted.
-  std::vector<std::string> argv = {office,         "-env:UserInstallation=" + profileUrl,
-                                   "--headless",   "--invisible",
-                                   "--nologo",     "--norestore",
-                                   "--nodefault",  "--nolockcheck",
-                                   "--convert-to", target,
-                                   "--outdir",     outDir.string()};
-  for (const fs::path& input : inputs) argv.push_back(input.string());
-  const RunResult run = RunBounded(argv, options.timeout);
-  const bool converted = run.end == RunResult::End::Exited && run.code == 0 && made();
+  // The command line goes over the pipe, as a second LibreOffice would hand it over.
+  const HandOver handed = HandOverArguments(pipe, *message, options.timeout);
+  const bool converted = handed == HandOver::Done && made();
   Touch(place->Used());
   if (converted) return KeptRun::Converted;
   // Hung, dead or in some state that fails conversions: end it, so the retry and the next
   // conversion start afresh, and let the retry find an empty folder.
-  if (run.end == RunResult::End::TimedOut) SetError(error, "LibreOffice did not finish in time");
+  if (handed == HandOver::TimedOut) SetError(error, "LibreOffice did not finish in time");
   EndInstance(*place);
   EmptyFolder(outDir);
   return KeptRun::Failed;
