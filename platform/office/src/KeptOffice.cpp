@@ -499,6 +499,7 @@ class Keeper {
     if (!fs::create_directory(place_.Tmp(), ec)) return false;
     if (!templ_.empty() && fs::is_directory(templ_ / "user", ec) &&
         CopyTree(templ_, place_.Profile())) {
+      MarkVersionSeen(place_.Profile(), office_);
       return true;
     }
     fs::remove_all(place_.Profile(), ec);
@@ -506,6 +507,7 @@ class Keeper {
       const int code = RunOffice({"--terminate_after_init"});
       if (code == 0) {
         if (!templ_.empty()) SaveTemplate(place_.Profile(), templ_);
+        MarkVersionSeen(place_.Profile(), office_);
         return true;
       }
       if (code != 79) return false;  // 79: restart asked for
@@ -531,9 +533,13 @@ class Keeper {
     const std::string tmp = "TMPDIR=" + place_.Tmp().string();
     std::vector<char*> envp;
     for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "TMPDIR=", 7) != 0) envp.push_back(*e);
+      if (std::strncmp(*e, "TMPDIR=", 7) != 0 &&
+          std::strncmp(*e, "SAL_DISABLE_USERMIGRATION=", 26) != 0) {
+        envp.push_back(*e);
+      }
     }
     envp.push_back(const_cast<char*>(tmp.c_str()));
+    envp.push_back(const_cast<char*>(kNoMigration));
     envp.push_back(nullptr);
     const pid_t parent = getpid();
     const pid_t pid = fork();

@@ -84,5 +84,12 @@ std::filesystem::path ProfileTemplate(const std::string& cacheRoot, const std::s
 // Saves a profile that worked as that template.
 void SaveTemplate(const std::filesystem::path& profile, const std::filesystem::path& target);
 bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to);
+// Marks a profile made from a template as having seen the version of the LibreOffice whose
+// `program` (soffice.bin or its launcher) is given. Without that mark every start takes
+// LibreOffice for freshly updated: it searches the user's home for older profiles to take
+// settings from (and marks those it found) and costs most of a second more.
+void MarkVersionSeen(const std::filesystem::path& profile, const std::string& program);
+// What every LibreOffice of ours runs with: no settings taken over from the user's own profiles.
+inline constexpr const char* kNoMigration = "SAL_DISABLE_USERMIGRATION=1";
 
 }  // namespace office::detail

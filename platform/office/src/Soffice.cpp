@@ -121,6 +121,62 @@ void SaveTemplate(const fs::path& profile, const fs::path& target) {
   fs::remove_all(staging, ec);
 }
 
+namespace {
+
+// The major and minor version ("7.4") that the LibreOffice installation names in its registry.
+std::string InstalledVersion(const std::string& program) {
+  const fs::path registry =
+      fs::path(program).parent_path().parent_path() / "share" / "registry" / "main.xcd";
+  std::string xcd;
+  if (!ReadInto(registry, xcd)) return {};
+  const std::size_t prop = xcd.find("<prop oor:name=\"ooSetupVersion\">");
+  if (prop == std::string::npos) return {};
+  const std::size_t open = xcd.find("<value>", prop);
+  const std::size_t close = xcd.find("</value>", prop);
+  if (open == std::string::npos || close == std::string::npos || close < open) return {};
+  const std::string version = xcd.substr(open + 7, close - open - 7);
+  const std::size_t dot = version.find('.');
+  const bool digits =
+      !version.empty() && version.find_first_not_of("0123456789.") == std::string::npos;
+  if (!digits || dot == 0 || dot == std::string::npos || dot + 1 == version.size() ||
+      version.find('.', dot + 1) != std::string::npos) {
+    return {};
+  }
+  return version;
+}
+
+}  // namespace
+
+void MarkVersionSeen(const fs::path& profile, const std::string& program) {
+  std::error_code ec;
+  const fs::path user = profile / "user";
+  if (!fs::is_directory(user, ec)) return;
+  const std::string version = InstalledVersion(program);
+  if (version.empty()) return;
+  const fs::path file = user / "registrymodifications.xcu";
+  std::string xcu;
+  if (fs::exists(file, ec) && !ReadInto(file, xcu)) return;
+  if (xcu.find("oor:name=\"ooSetupLastVersion\"") != std::string::npos) return;
+  const std::string item =
+      "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+      "oor:op=\"fuse\"><value>" +
+      version + "</value></prop></item>\n";
+  const std::size_t end = xcu.rfind("</oor:items>");
+  if (end != std::string::npos) {
+    xcu.insert(end, item);
+  } else if (xcu.empty()) {
+    xcu =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+        "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n" +
+        item + "</oor:items>\n";
+  } else {
+    return;  // not a file LibreOffice wrote: leave it alone
+  }
+  WriteWholeFile(file.string(), xcu);
+}
+
 TempDir::TempDir() {
   fs::path base = "/tmp";
   if (const char* t = std::getenv("TMPDIR"); t && *t == '/') {
@@ -186,7 +242,11 @@ bool RunConversion(const ConvertOptions& options, const std::string& target, con
   bool fromTemplate = false;
   if (!templ.empty() && fs::is_directory(templ / "user", ec)) {
     fromTemplate = CopyTree(templ, profile);
-    if (!fromTemplate) fs::remove_all(profile, ec);
+    if (fromTemplate) {
+      MarkVersionSeen(profile, launcher);
+    } else {
+      fs::remove_all(profile, ec);
+    }
   }
   std::vector<std::string> argv = {
       launcher,       "-env:UserInstallation=" + FileUrl(profile),
@@ -197,7 +257,7 @@ bool RunConversion(const ConvertOptions& options, const std::string& target, con
       "--outdir",     outDir.string(),
   };
   for (const fs::path& input : inputs) argv.push_back(input.string());
-  const RunResult run = RunBounded(argv, options.timeout);
+  const RunResult run = RunBounded(argv, options.timeout, {kNoMigration});
   if (run.end == RunResult::End::NotStarted) {
     SetError(error, "cannot start " + argv[0] + ": " +
                         std::error_code(run.code, std::generic_category()).message());

@@ -4,8 +4,10 @@
 
 namespace office::detail {
 
-RunResult RunBounded(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+RunResult RunBounded(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                     const std::vector<std::string>& environment) {
   os::RunOptions options;
+  options.environment = environment;
   options.timeout = timeout;
   options.quiet = true;
   options.ownGroup = true;

@@ -16,7 +16,9 @@ struct RunResult {
 
 // Runs argv[0] (a path, or a name searched on PATH) with stdin, stdout and stderr on /dev/null,
 // in a process group of its own. On time-out the whole group is killed. Any process the program
-// left behind in its group is killed too once it ends.
-RunResult RunBounded(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+// left behind in its group is killed too once it ends. `environment` ("NAME=value") is set on
+// top of the inherited environment.
+RunResult RunBounded(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                     const std::vector<std::string>& environment = {});
 
 }  // namespace office::detail

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -70,8 +72,22 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
   }
   posix_spawnattr_setflags(&attr, flags);
 
+  std::vector<char*> envp;
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry = *e;
+    const std::string_view name = entry.substr(0, entry.find('='));
+    const bool replaced = std::any_of(
+        options.environment.begin(), options.environment.end(), [name](const std::string& set) {
+          return set.size() > name.size() && set.compare(0, name.size(), name) == 0 &&
+                 set[name.size()] == '=';
+        });
+    if (!replaced) envp.push_back(*e);
+  }
+  for (const std::string& set : options.environment) envp.push_back(const_cast<char*>(set.c_str()));
+  envp.push_back(nullptr);
+
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {

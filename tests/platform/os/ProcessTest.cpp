@@ -99,6 +99,21 @@ TEST_F(ProcessTest, GivesTheExitCodeOrMinusOne) {
   EXPECT_EQ(os::RunAndWait({recorder}), -1);
 }
 
+// Entries of the options replace an inherited variable of the same name (only one of the two
+// reaches the program) and add new ones; a longer name that merely starts alike stays.
+TEST_F(ProcessTest, TheOptionsEnvironmentReplacesOrJoinsTheInheritedOne) {
+  const fs::path log = dir_ / "args";
+  ScopedEnv inherited("RECORD_EXIT", "3");
+  ScopedEnv alike("RECORD_EXITX", "1");
+  os::RunOptions options;
+  options.environment = {"RECORD_EXIT=7", "RECORD_ARGS=" + log.string()};
+  const os::RunResult run = os::Run({kRecorder, "seen"}, options);
+  EXPECT_EQ(run.end, os::RunResult::End::Exited);
+  EXPECT_EQ(run.code, 7);
+  EXPECT_EQ(ReadAll(log), std::string("seen") + '\0');
+  EXPECT_EQ(os::Run({kRecorder}).code, 3) << "the caller's own environment changed";
+}
+
 TEST_F(ProcessTest, RunAndWaitSharesTheConsoleAndQuietRunsDoNot) {
   ScopedEnv say("RECORD_SAY", "hello from the child");
   const fs::path caught = dir_ / "stdout";

@@ -19,6 +19,8 @@ struct RunOptions {
   // The program leads a process group of its own; whatever it leaves running in that group is
   // killed once it ends.
   bool ownGroup = false;
+  // "NAME=value" entries that replace or join the inherited environment's.
+  std::vector<std::string> environment;
 };
 
 struct RunResult {
@@ -28,7 +30,7 @@ struct RunResult {
 };
 
 // Runs argv[0] (a path, or a bare name looked up on PATH) with the given arguments. The program
-// inherits the environment and the working folder.
+// inherits the environment (with the options' entries) and the working folder.
 RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Our stand-in for handing a command to the command interpreter and waiting for it: runs the
