@@ -178,6 +178,36 @@ TEST_F(KeptOffice, LaterConversionsReuseOneInstanceAndEqualAColdOnePixelForPixel
   EXPECT_TRUE(fs::is_empty(work_.path() / "tmp"));
 }
 
+// The command line reaches the instance as the arguments it was: commas part the arguments on
+// the pipe and a backslash escapes, so names holding either must arrive whole.
+TEST_F(KeptOffice, NamesWithCommasAndBackslashesReachTheInstanceWhole) {
+  const fs::path folder = work_.path() / "a,b\\c, d\\,e";
+  ASSERT_TRUE(fs::create_directory(folder));
+  fs::copy_file(kDataDir / "three-slides.pptx", folder / "x,y\\z.pptx");
+  const auto before = office::detail::KeptRunCounts();
+  ExpectThreeSlides(Road(options_, folder / "x,y\\z.pptx", "o,u\\t"));
+  const auto after = office::detail::KeptRunCounts();
+  EXPECT_EQ(1, after.converted - before.converted);
+  EXPECT_EQ(0, after.failed - before.failed);
+  EXPECT_EQ(0, after.unavailable - before.unavailable);
+}
+
+// LibreOffice takes a profile that has not seen its version for a freshly updated one and goes
+// through the user's home for older profiles to take settings from, marking each it found. Ours
+// never do: neither the set-up run, the kept instance nor a cold run from the template.
+TEST_F(KeptOffice, NoRunOfOursTouchesTheUsersOlderProfiles) {
+  const fs::path old = work_.path() / "home" / ".openoffice.org" / "3";
+  ASSERT_TRUE(fs::create_directories(old / "user" / "config"));
+  office::ConvertOptions cold = options_;
+  cold.keeper = "";
+  ExpectThreeSlides(Road(cold, kDataDir / "three-slides.pptx", "cold1"));
+  ExpectThreeSlides(Road(options_, kDataDir / "three-slides.pptx", "kept"));
+  ExpectThreeSlides(Road(cold, kDataDir / "three-slides.pptx", "cold2"));
+  EXPECT_EQ((std::vector<std::string>{"user"}), ListNames(old));
+  EXPECT_EQ((std::vector<std::string>{"config"}), ListNames(old / "user"));
+  EXPECT_TRUE(fs::is_empty(old / "user" / "config"));
+}
+
 TEST_F(KeptOffice, TheExcelRoadPrintsEverySheetOnOneInstance) {
   // The first workbook starts the instance; reading the sheets and printing them both go to it.
   const auto before = office::detail::KeptRunCounts();
