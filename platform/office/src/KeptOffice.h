@@ -4,9 +4,9 @@
 // The first conversion starts the keeper program (Officekeeper, beside the converter), which
 // starts soffice.bin on a private profile of ours with one hidden empty text document open (an
 // office with no document left ends itself after a handed-over conversion) and waits for its
-// single-instance pipe. A conversion then runs soffice --convert-to with that same profile:
-// LibreOffice hands the command line to the running instance over that pipe and ends once the
-// instance has converted, so a conversion costs no office start.
+// single-instance pipe. A conversion then hands its --convert-to command line to the instance
+// over that pipe itself (OfficePipe.h), as a second soffice.bin on that profile would, and waits
+// until the instance reports it converted, so a conversion costs no office start at all.
 //
 // Everything lives in one private folder, $XDG_RUNTIME_DIR/vellumark-office/libreoffice-<build>
 // (else vellumark-office-<uid> in the temporary folder):
