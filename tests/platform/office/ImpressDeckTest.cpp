@@ -136,6 +136,46 @@ TEST_F(DeckWithFakeOffice, GivesPageSizesAndRendersExactSizes) {
   }
 }
 
+// Exports at the pages' own size have the pages after them rendered ahead on other threads; in
+// whatever order and size they are asked for, each gives the bytes that page gives when it is
+// the first one exported (rendered by the caller), and a deck may go while pages are on their way.
+TEST_F(DeckWithFakeOffice, PagesRenderedAheadEqualPagesRenderedWhenAsked) {
+  struct Export {
+    int page, width, height;
+  };
+  const auto exportOnce = [&](office::ImpressDeck& deck, const Export& e) {
+    const fs::path out = work_.path() / "page.jpg";
+    std::string error;
+    EXPECT_TRUE(deck.ExportJpeg(e.page, out.string(), e.width, e.height, &error)) << error;
+    return ReadAll(out);
+  };
+  const auto firstExport = [&](const Export& e) {
+    auto deck = OpenWithPdf(document_.string());
+    return deck ? exportOnce(*deck, e) : std::string();
+  };
+  const std::vector<std::vector<Export>> orders = {
+      {{1, 793, 446}, {2, 793, 446}, {3, 793, 446}},
+      {{2, 793, 446}, {1, 793, 446}, {3, 793, 446}},
+      {{3, 793, 446}, {3, 793, 446}, {1, 793, 446}, {2, 793, 446}},
+      {{1, 793, 446}, {2, 200, 100}, {3, 793, 446}, {2, 793, 446}},
+  };
+  for (const auto& order : orders) {
+    auto deck = OpenWithPdf(document_.string());
+    ASSERT_TRUE(deck);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const Export& e = order[i];
+      SCOPED_TRACE(::testing::Message() << "export " << i << ": page " << e.page);
+      const std::string got = exportOnce(*deck, e);
+      EXPECT_FALSE(got.empty());
+      EXPECT_TRUE(got == firstExport(e)) << "differs from the page rendered when asked";
+    }
+  }
+  auto gone = OpenWithPdf(document_.string());
+  ASSERT_TRUE(gone);
+  exportOnce(*gone, {1, 793, 446});
+  gone.reset();
+}
+
 TEST_F(DeckWithFakeOffice, RefusedExportsLeaveNoFile) {
   auto deck = OpenWithPdf(document_.string());
   ASSERT_TRUE(deck);
