@@ -56,6 +56,8 @@ class ImpressDeck {
   std::optional<PageSize> PageSizeAt(int n) const;
   // Writes page n as a JPEG of exactly width x height pixels (the page stretched to fill it).
   // False, with no file left at `path`, when the page or size is invalid or writing fails.
+  // The first export at a page's own size (its points as whole pixels) has the other pages
+  // rendered ahead at theirs on a few threads, for the exports that follow.
   bool ExportJpeg(int n, const std::string& path, int width, int height,
                   std::string* error = nullptr) const;
 
