@@ -89,8 +89,10 @@ bool RenderJpeg(poppler::document& document, int n, const PageSize& size, int wi
 // renders a page itself that no thread has begun.
 class RenderAhead {
  public:
-  RenderAhead(const std::vector<char>& pdf, const std::vector<PageSize>& sizes, int threads)
-      : pdf_(pdf), sizes_(sizes), pages_(sizes.size()) {
+  // Renders the pages from index `from` on.
+  RenderAhead(const std::vector<char>& pdf, const std::vector<PageSize>& sizes, int threads,
+              std::size_t from)
+      : pdf_(pdf), sizes_(sizes), pages_(sizes.size()), next_(from) {
     for (int t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
   }
   ~RenderAhead() {
@@ -157,7 +159,7 @@ class RenderAhead {
   std::mutex mutex_;
   std::condition_variable done_;
   std::vector<Page> pages_;
-  std::size_t next_ = 0;
+  std::size_t next_;
   bool stop_ = false;
   std::vector<std::thread> workers_;
 };
@@ -284,22 +286,28 @@ bool ImpressDeck::ExportJpeg(int n, const std::string& path, int width, int heig
   const bool ownSize = width == DefaultPixels(size->width) && height == DefaultPixels(size->height);
   std::vector<unsigned char> jpeg;
   RenderAhead* ahead = nullptr;
+  bool startAhead = false;
   {
     std::lock_guard lock(impl_->mutex);
     // Exports at the pages' own sizes, the converter's, go page after page: the pages after
-    // this one are rendered meanwhile.
-    if (ownSize && !impl_->aheadTried) {
+    // the first one are rendered meanwhile.
+    if (ownSize) {
+      startAhead = !impl_->aheadTried;
       impl_->aheadTried = true;
-      const int cores = static_cast<int>(std::thread::hardware_concurrency());
-      const int threads = std::min(std::min(cores - 1, kAheadThreads), PageCount() - 1);
-      if (threads > 0)
-        impl_->ahead = std::make_unique<RenderAhead>(impl_->pdf, impl_->sizes, threads);
+      ahead = impl_->ahead.get();
     }
-    if (ownSize) ahead = impl_->ahead.get();
   }
   if (!ahead || !ahead->Take(index, jpeg)) {
     std::lock_guard lock(impl_->mutex);
     if (!RenderJpeg(*impl_->document, n - 1, *size, width, height, jpeg, error)) return false;
+    // The threads start only once a page has been rendered here: poppler builds its
+    // process-wide colour-management state in its first renders, unguarded, and first renders
+    // on several threads at once corrupt the heap.
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int threads = std::min({cores - 1, kAheadThreads, PageCount() - n});
+    if (startAhead && threads > 0) {
+      impl_->ahead = std::make_unique<RenderAhead>(impl_->pdf, impl_->sizes, threads, index + 1);
+    }
   }
   if (!detail::WriteWholeFile(
           path, std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()))) {
