@@ -7,7 +7,6 @@
 #include <jerror.h>
 #include <jpeglib.h>
 // clang-format on
-#include <sys/mman.h>
 
 #include <QBuffer>
 #include <QFile>
@@ -217,40 +216,11 @@ QImage Decode(const QByteArray& bytes, const QByteArray& format, QSize scaledSiz
   return reader.read();
 }
 
-void UnmapCanvas(void* mapping) {
-  const auto* m = static_cast<std::pair<void*, std::size_t>*>(mapping);
-  ::munmap(m->first, m->second);
-  delete m;
-}
-
-// A transparent canvas for a picture to be drawn on. A large one is mapped as transparent huge
-// pages where the system has them: its first use then faults in 2 MiB at a time instead of 4 KiB,
-// which is most of what making a full-screen picture costs where faults are dear (the window's
-// first frame waited mostly on that). Fresh mappings are zero, that is transparent, already.
+// A transparent canvas for a picture to be drawn on. An ordinary image: huge pages were tried
+// for full-screen canvases, but a first write to one then clears 2 MiB at once, which made the
+// window's first frame twice as slow where fresh memory is dear.
 QImage TransparentCanvas(QSize size) {
-  const QImage::Format format = QImage::Format_ARGB32_Premultiplied;
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t bytesPerLine = static_cast<std::size_t>(size.width()) * 4;
-  const std::size_t bytes = bytesPerLine * static_cast<std::size_t>(size.height());
-#ifdef MADV_HUGEPAGE
-  if (bytes >= 2 * kHugePage && size.width() > 0 && size.height() > 0) {
-    // One page more than needed, so the canvas can start on a huge-page boundary.
-    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
-    void* mapping =
-        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping != MAP_FAILED) {
-      const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) &
-                         ~std::uintptr_t{kHugePage - 1};
-      auto* pixels = reinterpret_cast<uchar*>(start);
-      ::madvise(pixels, bytes, MADV_HUGEPAGE);  // only a hint: without it, ordinary pages
-      QImage canvas(pixels, size.width(), size.height(), static_cast<qsizetype>(bytesPerLine),
-                    format, UnmapCanvas, new std::pair<void*, std::size_t>(mapping, length));
-      if (!canvas.isNull()) return canvas;
-      ::munmap(mapping, length);
-    }
-  }
-#endif
-  QImage canvas(size, format);
+  QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
   if (!canvas.isNull()) canvas.fill(Qt::transparent);
   return canvas;
 }
