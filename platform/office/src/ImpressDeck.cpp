@@ -303,10 +303,11 @@ bool ImpressDeck::ExportJpeg(int n, const std::string& path, int width, int heig
     // The threads start only once a page has been rendered here: poppler builds its
     // process-wide colour-management state in its first renders, unguarded, and first renders
     // on several threads at once corrupt the heap.
-    const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    const int threads = std::min({cores - 1, kAheadThreads, PageCount() - n});
-    if (startAhead && threads > 0) {
-      impl_->ahead = std::make_unique<RenderAhead>(impl_->pdf, impl_->sizes, threads, index + 1);
+    if (startAhead) {
+      const int cores = static_cast<int>(std::thread::hardware_concurrency());
+      const int threads = std::min({cores - 1, kAheadThreads, PageCount() - n});
+      if (threads > 0)
+        impl_->ahead = std::make_unique<RenderAhead>(impl_->pdf, impl_->sizes, threads, index + 1);
     }
   }
   if (!detail::WriteWholeFile(
