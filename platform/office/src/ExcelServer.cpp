@@ -48,7 +48,10 @@ class Worksheet : public DispatchObject {
   int number_;
 };
 
-using Worksheets = PartCollection<Workbook, Worksheet, &Workbook::SheetCount>;
+// A hidden sheet is counted, as Excel counts it, but gives no worksheet to print: Calc prints
+// nothing of it.
+using Worksheets =
+    PartCollection<Workbook, Worksheet, &Workbook::SheetCount, &Workbook::SheetShown>;
 
 class WorkbookObject : public OnDocument<Workbook> {
  public:

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace office::detail {
@@ -11,6 +12,7 @@ namespace {
 const QString kOfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
 const QString kTableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
 const QString kStyleNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:style:1.0");
+const QString kTextNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
 const QString kHiddenStyle = QStringLiteral("VellumarkHiddenSheet");
 
 // Prefixes of our own, declared where they are used, so that the edits never depend on the
@@ -32,6 +34,7 @@ struct Sheet {
   qsizetype tagEnd = 0;
   QString name;
   QString styleAttribute;  // the qualified name of its table:style-name, or empty
+  QString style;           // that attribute's value
 };
 
 struct Edit {
@@ -39,6 +42,38 @@ struct Edit {
   qsizetype length;
   QString text;
 };
+
+// The document's location as Calc shows it in a field: a file URL, decoded but for the
+// characters that would change what it names.
+QString ShownUrl(const QString& path) {
+  QString url = QStringLiteral("file://");
+  for (const QChar c : path) {
+    if (c == u'%') {
+      url += QStringLiteral("%25");
+    } else if (c == u'#') {
+      url += QStringLiteral("%23");
+    } else if (c == u'?') {
+      url += QStringLiteral("%3F");
+    } else {
+      url += c;
+    }
+  }
+  return url;
+}
+
+// What a file-name field with the given text:display shows for the document at `path`.
+QString FileNameText(const QString& path, QStringView display) {
+  const qsizetype slash = path.lastIndexOf(u'/');
+  const QString folder = path.left(slash + 1);
+  const QString name = path.mid(slash + 1);
+  if (display == u"name-and-extension") return name;
+  if (display == u"name") {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
+  }
+  if (display == u"path") return ShownUrl(folder);
+  return ShownUrl(path);  // "full", also when no display is given
+}
 
 // The start tag with its style attribute dropped and the hidden style named instead.
 QString HiddenTag(const QString& tag, const QString& styleAttribute) {
@@ -81,13 +116,17 @@ struct FlatSpreadsheet::Impl {
   qsizetype stylesAt = 0;
   qsizetype stylesLength = 0;
   QString stylesName;
+  std::set<QString> hiddenStyles;  // table styles that hide their sheet
+  std::vector<Edit> fileNames;     // each file-name field and the text it shows
 };
 
 FlatSpreadsheet::FlatSpreadsheet(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FlatSpreadsheet::~FlatSpreadsheet() = default;
 
-std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml) {
+std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml,
+                                                        const std::string& document) {
   auto impl = std::make_unique<Impl>();
+  const QString documentPath = QString::fromStdString(document);
   impl->text = QString::fromUtf8(xml.data(), static_cast<qsizetype>(xml.size()));
   const QString& text = impl->text;
   QXmlStreamReader reader(text);
@@ -98,6 +137,7 @@ std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml) 
   std::vector<Open> stack;
   bool spreadsheet = false;
   qsizetype bodyStart = -1;
+  QString tableStyle;  // the table style being read, if any
   while (!reader.atEnd()) {
     const QXmlStreamReader::TokenType token = reader.readNext();
     const qsizetype offset = reader.characterOffset();
@@ -118,6 +158,18 @@ std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml) 
         impl->stylesLength = offset - tagStart;
       }
       if (depth == 1 && ns == kOfficeNs && name == u"body" && bodyStart < 0) bodyStart = tagStart;
+      if (depth == 2 && (parentIs(1, QStringLiteral("automatic-styles")) ||
+                         parentIs(1, QStringLiteral("styles")))) {
+        tableStyle.clear();
+        if (ns == kStyleNs && name == u"style" &&
+            reader.attributes().value(kStyleNs, QStringLiteral("family")) == u"table") {
+          tableStyle = reader.attributes().value(kStyleNs, QStringLiteral("name")).toString();
+        }
+      }
+      if (depth == 3 && !tableStyle.isEmpty() && ns == kStyleNs && name == u"table-properties" &&
+          reader.attributes().value(kTableNs, QStringLiteral("display")) == u"false") {
+        impl->hiddenStyles.insert(tableStyle);
+      }
       if (depth == 2 && parentIs(1, QStringLiteral("body")) && ns == kOfficeNs &&
           name == u"spreadsheet") {
         spreadsheet = true;
@@ -130,13 +182,28 @@ std::unique_ptr<FlatSpreadsheet> FlatSpreadsheet::Parse(const std::string& xml) 
         for (const QXmlStreamAttribute& a : reader.attributes()) {
           if (a.namespaceUri() != kTableNs) continue;
           if (a.name() == u"name") sheet.name = a.value().toString();
-          if (a.name() == u"style-name") sheet.styleAttribute = a.qualifiedName().toString();
+          if (a.name() == u"style-name") {
+            sheet.styleAttribute = a.qualifiedName().toString();
+            sheet.style = a.value().toString();
+          }
         }
         if (tagStart < 0) return nullptr;
         impl->sheets.push_back(std::move(sheet));
       }
+      if (!documentPath.isEmpty() && ns == kTextNs && name == u"file-name") {
+        if (tagStart < 0) return nullptr;
+        const QString shown = FileNameText(
+            documentPath, reader.attributes().value(kTextNs, QStringLiteral("display")));
+        impl->fileNames.push_back({tagStart, 0, shown.toHtmlEscaped()});
+      }
       stack.push_back({ns, name});
     } else if (token == QXmlStreamReader::EndElement) {
+      // The field ends with its end tag (or with its start tag, when that closes itself).
+      if (!documentPath.isEmpty() && reader.namespaceUri() == kTextNs &&
+          reader.name() == u"file-name") {
+        Edit& field = impl->fileNames.back();
+        field.length = offset - field.at;
+      }
       if (stack.size() == 2 && stack[1].ns == kOfficeNs && stack[1].name == u"automatic-styles" &&
           tagStart >= 0 && tagStart + 1 < text.size() && text[tagStart + 1] == u'/') {
         impl->styles = Impl::Styles::EndTag;
@@ -160,6 +227,12 @@ std::string FlatSpreadsheet::SheetName(int n) const {
   return impl_->sheets[static_cast<std::size_t>(n - 1)].name.toStdString();
 }
 
+bool FlatSpreadsheet::SheetHidden(int n) const {
+  if (n < 1 || n > SheetCount()) return false;
+  const Sheet& sheet = impl_->sheets[static_cast<std::size_t>(n - 1)];
+  return !sheet.styleAttribute.isEmpty() && impl_->hiddenStyles.count(sheet.style) > 0;
+}
+
 std::string FlatSpreadsheet::WithOnlySheet(int n) const {
   if (n < 1 || n > SheetCount()) return {};
   const QString& text = impl_->text;
@@ -181,6 +254,7 @@ std::string FlatSpreadsheet::WithOnlySheet(int n) const {
                            QStringLiteral("</vmo:automatic-styles>")});
       break;
   }
+  edits.insert(edits.end(), impl_->fileNames.begin(), impl_->fileNames.end());
   for (std::size_t i = 0; i < impl_->sheets.size(); ++i) {
     if (static_cast<int>(i) + 1 == n) continue;
     const Sheet& s = impl_->sheets[i];

@@ -60,7 +60,7 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& document, const Conv
   }
   auto impl = std::make_unique<Impl>();
   impl->options = options;
-  impl->flat = detail::FlatSpreadsheet::Parse(xml);
+  impl->flat = detail::FlatSpreadsheet::Parse(xml, input.string());
   if (!impl->flat) {
     SetError(error, "the document is not a spreadsheet");
     return nullptr;
@@ -79,9 +79,17 @@ std::string Workbook::SheetName(int n) const {
   return impl_->flat->SheetName(n);
 }
 
+bool Workbook::SheetShown(int n) const {
+  return n >= 1 && n <= SheetCount() && !impl_->flat->SheetHidden(n);
+}
+
 bool Workbook::ExportSheetPdf(int n, const std::string& path, std::string* error) {
   if (n < 1 || n > SheetCount()) {
     SetError(error, "no sheet " + std::to_string(n));
+    return false;
+  }
+  if (!SheetShown(n)) {
+    SetError(error, "sheet " + std::to_string(n) + " is hidden");
     return false;
   }
   std::lock_guard lock(impl_->mutex);
@@ -97,7 +105,7 @@ bool Workbook::ExportSheetPdf(int n, const std::string& path, std::string* error
     std::vector<fs::path> inputs;
     std::vector<int> batch;
     for (int k = n; k <= SheetCount() && static_cast<int>(batch.size()) < kSheetsPerRun; ++k) {
-      if (impl_->tried[static_cast<std::size_t>(k - 1)]) continue;
+      if (impl_->tried[static_cast<std::size_t>(k - 1)] || !SheetShown(k)) continue;
       const fs::path copy = inDir / ("sheet" + std::to_string(k) + ".fods");
       if (!detail::WriteWholeFile(copy.string(), impl_->flat->WithOnlySheet(k))) {
         SetError(error, "cannot write " + copy.string());

@@ -128,6 +128,68 @@ TEST(FlatSheets, HidesEverySheetButTheOneAskedFor) {
   }
 }
 
+TEST(FlatSheets, KnowsTheSheetsTheDocumentHides) {
+  const auto tableStyle = [](const std::string& family, const std::string& display) {
+    return "<style:style style:name=\"ta1\" style:family=\"" + family +
+           "\"><style:table-properties t:display=\"" + display + "\"/></style:style>";
+  };
+  const struct {
+    const char* name;
+    std::string styles;
+    bool hidden;  // sheets one and two, both of style ta1; sheet three has no style
+  } cases[] = {
+      {"hidden by an automatic style",
+       "<office:automatic-styles>" + tableStyle("table", "false") + "</office:automatic-styles>",
+       true},
+      {"hidden by a common style",
+       "<office:styles>" + tableStyle("table", "false") + "</office:styles>", true},
+      {"shown",
+       "<office:automatic-styles>" + tableStyle("table", "true") + "</office:automatic-styles>",
+       false},
+      {"a style of another family",
+       "<office:automatic-styles>" + tableStyle("table-column", "false") +
+           "</office:automatic-styles>",
+       false},
+      {"no display", kStyles, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto flat = FlatSpreadsheet::Parse(Document(c.styles));
+    ASSERT_TRUE(flat);
+    EXPECT_EQ(flat->SheetHidden(1), c.hidden);
+    EXPECT_EQ(flat->SheetHidden(2), c.hidden);
+    EXPECT_FALSE(flat->SheetHidden(3));
+    EXPECT_FALSE(flat->SheetHidden(0));
+    EXPECT_FALSE(flat->SheetHidden(4));
+  }
+}
+
+// A copy is printed under a temporary name; its file-name fields must show the workbook's.
+TEST(FlatSheets, CopiesShowTheWorkbooksNameInTheirFileNameFields) {
+  const std::string footer =
+      "<office:master-styles><x:p xmlns:x=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">"
+      "[<x:file-name x:display=\"name-and-extension\">old.fods</x:file-name>]"
+      "[<x:file-name x:display=\"name\"/>][<x:file-name x:display=\"path\">p</x:file-name>]"
+      "[<x:file-name>full</x:file-name>]</x:p></office:master-styles>";
+  const std::string document = "/home/ann/Klasse 5a & 5b/Noten #1.xlsx";
+  const auto flat = FlatSpreadsheet::Parse(Document(kStyles + footer), document);
+  ASSERT_TRUE(flat);
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    const std::string copy = flat->WithOnlySheet(n);
+    ASSERT_TRUE(FlatSpreadsheet::Parse(copy));
+    EXPECT_EQ(copy.find("file-name"), std::string::npos);
+    EXPECT_NE(copy.find("[Noten #1.xlsx][Noten #1][file:///home/ann/Klasse 5a &amp; 5b/]"
+                        "[file:///home/ann/Klasse 5a &amp; 5b/Noten %231.xlsx]"),
+              std::string::npos)
+        << copy;
+  }
+  // Without the workbook's path the fields stay as they are.
+  const auto unnamed = FlatSpreadsheet::Parse(Document(kStyles + footer));
+  ASSERT_TRUE(unnamed);
+  EXPECT_NE(unnamed->WithOnlySheet(2).find(footer), std::string::npos);
+}
+
 TEST(FlatSheets, RefusesWhatIsNoFlatSpreadsheet) {
   const struct {
     const char* name;

@@ -227,6 +227,28 @@ TEST_F(RoadsOnLibreOffice, EachWorksheetBecomesItsOwnPdfAndTheImagesFollowOn) {
   EXPECT_TRUE(fs::is_empty(tmp()));
 }
 
+// Calc prints nothing of a hidden sheet; a copy of the workbook with every other sheet hidden
+// as well would print the first sheet in its place. The footer shows the file name ("&F"),
+// which must be the workbook's, not that of the copy a sheet is printed from.
+TEST_F(RoadsOnLibreOffice, AHiddenWorksheetIsCountedButGivesNoPages) {
+  EXPECT_EQ(0, converter::ConvertExcel(U16((kDataDir / "hidden-sheet.xlsx").string()),
+                                       U16(out().string() + "/")));
+  EXPECT_EQ("success\r\n", ReadText(status_));
+  EXPECT_EQ((std::vector<std::string>{"1.pdf", "3.pdf", "Image0000.jpg", "Image0001.jpg"}),
+            ListNames(out()));
+  const auto first = PageTexts(out() / "1.pdf");
+  const auto third = PageTexts(out() / "3.pdf");
+  ASSERT_EQ(1u, first.size());
+  ASSERT_EQ(1u, third.size());
+  EXPECT_NE(first[0].find("Open sheet one"), std::string::npos);
+  EXPECT_NE(third[0].find("Last sheet three"), std::string::npos);
+  EXPECT_EQ(third[0].find("Open sheet one"), std::string::npos);
+  for (const auto& text : {first[0], third[0]}) {
+    EXPECT_NE(text.find("Printed from hidden-sheet.xlsx"), std::string::npos) << text;
+  }
+  EXPECT_TRUE(fs::is_empty(tmp()));
+}
+
 TEST_F(RoadsOnLibreOffice, ExcelMembersOnARealWorkbook) {
   ASSERT_TRUE(Succeeded(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   IDispatch* app = Create(u"Excel.Application");
