@@ -29,6 +29,7 @@
 #include "Helpers.h"
 #include "NetComponents.h"
 #include "TcpThread.h"
+#include "net/Error.h"
 #include "protocol/Beacon.h"
 #include "protocol/BoardFrame.h"
 #include "protocol/BoardMessages.h"
@@ -364,13 +365,15 @@ void TFormMain::thread_receiveRun(QObject*) {
   do {
     try {
       if (!tcp->Connected()) {
+        frame_header_.clear();  // a new connection starts with a header
         // Waiting for the supervisor to connect: a short pause keeps the wait from spinning.
         std::this_thread::sleep_for(5ms);
         continue;
       }
-      const std::vector<std::uint8_t> header = tcp->ReadBytes(protocol::kFrameHeaderSize);
+      if (frame_header_.empty()) frame_header_ = tcp->ReadBytes(protocol::kFrameHeaderSize);
       const std::vector<std::uint8_t> payload =
-          tcp->ReadBytes(protocol::FramePayloadLength(header).value());
+          tcp->ReadBytes(protocol::FramePayloadLength(frame_header_).value());
+      frame_header_.clear();
       switch (protocol::ActionOf(payload)) {
         case protocol::FrameAction::ToSmall:
           RunOnUiWhileRunning(flg_run, [this] {
@@ -386,8 +389,11 @@ void TFormMain::thread_receiveRun(QObject*) {
         case protocol::FrameAction::None:
           break;
       }
+    } catch (const net::ReadTimeout&) {
+      // Dropped; a header already taken is kept for its payload, which stays on the stream.
     } catch (...) {
-      // A read time-out, a lost connection or a failed "clear": dropped; the loop goes on.
+      // A lost connection or a failed "clear": dropped; the loop goes on.
+      frame_header_.clear();
     }
   } while (flg_run);
 }

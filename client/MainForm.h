@@ -190,6 +190,11 @@ class TFormMain : public ui::Form {
  private:
   void Construct();
   void ReadDeviceId();
+
+  // Receive thread only: a frame header taken whose payload a read time-out cut off. The
+  // payload is the next thing on the connection, so the next turn reads it rather than a
+  // header from its first bytes, which would put every later frame out of step.
+  std::vector<std::uint8_t> frame_header_;
 };
 
 // The window, set when its construction begins.
