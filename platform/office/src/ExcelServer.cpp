@@ -48,10 +48,10 @@ class Worksheet : public DispatchObject {
   int number_;
 };
 
-// A hidden sheet is counted, as Excel counts it, but gives no worksheet to print: Calc prints
-// nothing of it.
+// A sheet with nothing to print (hidden or empty) is counted, as Excel counts it, but gives no
+// worksheet, so no page of it is made.
 using Worksheets =
-    PartCollection<Workbook, Worksheet, &Workbook::SheetCount, &Workbook::SheetShown>;
+    PartCollection<Workbook, Worksheet, &Workbook::SheetCount, &Workbook::SheetPrints>;
 
 class WorkbookObject : public OnDocument<Workbook> {
  public:

@@ -25,6 +25,39 @@ void SetError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
 }
 
+// Page n (1-based) at `dpi` in 24-bit BGR, as the page is shown (its rotation applied); an
+// invalid image, with `error` set, when it cannot be rendered.
+poppler::image RenderPage(poppler::document& document, int n, double dpi, std::string* error) {
+  std::unique_ptr<poppler::page> page(document.create_page(n - 1));
+  if (!page) {
+    SetError(error, "page " + std::to_string(n) + " cannot be read");
+    return {};
+  }
+  poppler::rectf box = page->page_rect(poppler::crop_box);
+  double width = box.width();
+  double height = box.height();
+  const auto o = page->orientation();
+  if (o == poppler::page::landscape || o == poppler::page::seascape) std::swap(width, height);
+  if (!(width > 0) || !(height > 0)) {
+    SetError(error, "page " + std::to_string(n) + " has no size");
+    return {};
+  }
+  double scale = dpi / 72.0;
+  scale = std::min(
+      {scale, kMaxSide / width, kMaxSide / height, std::sqrt(kMaxPixels / (width * height))});
+  poppler::page_renderer renderer;
+  renderer.set_render_hint(poppler::page_renderer::antialiasing);
+  renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
+  renderer.set_image_format(poppler::image::format_bgr24);
+  poppler::image img = renderer.render_page(page.get(), 72.0 * scale, 72.0 * scale);
+  if (!img.is_valid() || img.format() != poppler::image::format_bgr24 || img.width() < 1 ||
+      img.height() < 1) {
+    SetError(error, "page " + std::to_string(n) + " cannot be rendered");
+    return {};
+  }
+  return img;
+}
+
 }  // namespace
 
 struct PdfPages::Impl {
@@ -61,33 +94,8 @@ bool PdfPages::ExportJpeg(int n, const std::string& path, double dpi, std::strin
   std::vector<unsigned char> jpeg;
   {
     std::lock_guard lock(impl_->mutex);
-    std::unique_ptr<poppler::page> page(impl_->document->create_page(n - 1));
-    if (!page) {
-      SetError(error, "page " + std::to_string(n) + " cannot be read");
-      return false;
-    }
-    poppler::rectf box = page->page_rect(poppler::crop_box);
-    double width = box.width();
-    double height = box.height();
-    const auto o = page->orientation();
-    if (o == poppler::page::landscape || o == poppler::page::seascape) std::swap(width, height);
-    if (!(width > 0) || !(height > 0)) {
-      SetError(error, "page " + std::to_string(n) + " has no size");
-      return false;
-    }
-    double scale = dpi / 72.0;
-    scale = std::min(
-        {scale, kMaxSide / width, kMaxSide / height, std::sqrt(kMaxPixels / (width * height))});
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
-    renderer.set_image_format(poppler::image::format_bgr24);
-    const poppler::image img = renderer.render_page(page.get(), 72.0 * scale, 72.0 * scale);
-    if (!img.is_valid() || img.format() != poppler::image::format_bgr24 || img.width() < 1 ||
-        img.height() < 1) {
-      SetError(error, "page " + std::to_string(n) + " cannot be rendered");
-      return false;
-    }
+    const poppler::image img = RenderPage(*impl_->document, n, dpi, error);
+    if (!img.is_valid()) return false;
     std::string why;
     if (!detail::EncodeJpegBgr(reinterpret_cast<const unsigned char*>(img.const_data()),
                                img.width(), img.height(), img.bytes_per_row(), kJpegQuality, jpeg,
@@ -108,6 +116,21 @@ bool PdfPages::ExportJpeg(int n, const std::string& path, double dpi, std::strin
   if (!ok) {
     SetError(error, "cannot write " + path);
     return false;
+  }
+  return true;
+}
+
+bool PdfPages::PageIsBlank(int n) const {
+  if (n < 1 || n > PageCount()) return false;
+  std::lock_guard lock(impl_->mutex);
+  // At 72 dpi with antialiasing even a hairline or a full stop leaves a pixel that is not white.
+  const poppler::image img = RenderPage(*impl_->document, n, 72, nullptr);
+  if (!img.is_valid()) return false;
+  const auto width = static_cast<std::size_t>(img.width()) * 3;
+  for (int y = 0; y < img.height(); ++y) {
+    const auto* row = reinterpret_cast<const unsigned char*>(img.const_data()) +
+                      static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
+    if (!std::all_of(row, row + width, [](unsigned char c) { return c == 0xFF; })) return false;
   }
   return true;
 }

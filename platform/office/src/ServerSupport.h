@@ -145,7 +145,7 @@ class OnDocument : public automation::DispatchObject {
 // Part(document, n) for n from 1 to the count, or with nothing for a part the document's
 // `present` (when given) says is not there.
 template <typename Doc, typename Part, int (Doc::*count)() const,
-          bool (Doc::*present)(int) const = nullptr>
+          bool (Doc::*present)(int) = nullptr>
 class PartCollection : public automation::DispatchObject {
  public:
   explicit PartCollection(DocumentRef<Doc> document) : document_(std::move(document)) {

@@ -6,6 +6,7 @@
 
 #include "FlatSheets.h"
 #include "Soffice.h"
+#include "office/PdfPages.h"
 
 namespace fs = std::filesystem;
 
@@ -27,6 +28,49 @@ struct Workbook::Impl {
   std::mutex mutex;  // one print run at a time
   std::vector<std::optional<std::string>> pdfs;
   std::vector<bool> tried;
+  // Printed alone to one page that shows nothing: Calc gives a sheet without print pages that
+  // page when nothing else of the document prints.
+  std::vector<bool> blank;
+
+  int SheetCount() const { return flat->SheetCount(); }
+
+  // Prints sheet n and the shown sheets after it not yet tried, as many as one run takes;
+  // with the mutex held. False when the run fails.
+  bool PrintFrom(int n, std::string* error) {
+    detail::TempDir temp;
+    const fs::path inDir = temp.Folder("in");
+    const fs::path outDir = inDir.empty() ? fs::path() : temp.Folder("out");
+    if (outDir.empty()) {
+      SetError(error, "cannot create a temporary folder");
+      return false;
+    }
+    std::vector<fs::path> inputs;
+    std::vector<int> batch;
+    for (int k = n; k <= SheetCount() && static_cast<int>(batch.size()) < kSheetsPerRun; ++k) {
+      if (tried[static_cast<std::size_t>(k - 1)] || flat->SheetHidden(k)) continue;
+      const fs::path copy = inDir / ("sheet" + std::to_string(k) + ".fods");
+      if (!detail::WriteWholeFile(copy.string(), flat->WithOnlySheet(k))) {
+        SetError(error, "cannot write " + copy.string());
+        return false;
+      }
+      inputs.push_back(copy);
+      batch.push_back(k);
+    }
+    const bool ran =
+        detail::RunConversion(options, "pdf:calc_pdf_Export", outDir, inputs, temp.path(), error);
+    for (int k : batch) {
+      const auto i = static_cast<std::size_t>(k - 1);
+      tried[i] = true;
+      const fs::path printed = outDir / ("sheet" + std::to_string(k) + ".pdf");
+      std::string pdf;
+      if (ran && detail::ReadWholeFile(printed, pdf) && !pdf.empty()) {
+        const auto pages = PdfPages::Load(printed.string());
+        blank[i] = pages && pages->PageCount() == 1 && pages->PageIsBlank(1);
+        pdfs[i] = std::move(pdf);
+      }
+    }
+    return ran;
+  }
 };
 
 Workbook::Workbook(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -68,6 +112,7 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& document, const Conv
   const auto count = static_cast<std::size_t>(impl->flat->SheetCount());
   impl->pdfs.resize(count);
   impl->tried.resize(count, false);
+  impl->blank.resize(count, false);
   return std::unique_ptr<Workbook>(new Workbook(std::move(impl)));
 }
 
@@ -79,8 +124,12 @@ std::string Workbook::SheetName(int n) const {
   return impl_->flat->SheetName(n);
 }
 
-bool Workbook::SheetShown(int n) const {
-  return n >= 1 && n <= SheetCount() && !impl_->flat->SheetHidden(n);
+bool Workbook::SheetPrints(int n) {
+  if (n < 1 || n > SheetCount() || impl_->flat->SheetHidden(n)) return false;
+  std::lock_guard lock(impl_->mutex);
+  const auto index = static_cast<std::size_t>(n - 1);
+  if (!impl_->tried[index]) impl_->PrintFrom(n, nullptr);  // a failure is the export's to report
+  return !impl_->blank[index];
 }
 
 bool Workbook::ExportSheetPdf(int n, const std::string& path, std::string* error) {
@@ -88,44 +137,16 @@ bool Workbook::ExportSheetPdf(int n, const std::string& path, std::string* error
     SetError(error, "no sheet " + std::to_string(n));
     return false;
   }
-  if (!SheetShown(n)) {
+  if (impl_->flat->SheetHidden(n)) {
     SetError(error, "sheet " + std::to_string(n) + " is hidden");
     return false;
   }
   std::lock_guard lock(impl_->mutex);
   const auto index = static_cast<std::size_t>(n - 1);
-  if (!impl_->tried[index]) {
-    detail::TempDir temp;
-    const fs::path inDir = temp.Folder("in");
-    const fs::path outDir = inDir.empty() ? fs::path() : temp.Folder("out");
-    if (outDir.empty()) {
-      SetError(error, "cannot create a temporary folder");
-      return false;
-    }
-    std::vector<fs::path> inputs;
-    std::vector<int> batch;
-    for (int k = n; k <= SheetCount() && static_cast<int>(batch.size()) < kSheetsPerRun; ++k) {
-      if (impl_->tried[static_cast<std::size_t>(k - 1)] || !SheetShown(k)) continue;
-      const fs::path copy = inDir / ("sheet" + std::to_string(k) + ".fods");
-      if (!detail::WriteWholeFile(copy.string(), impl_->flat->WithOnlySheet(k))) {
-        SetError(error, "cannot write " + copy.string());
-        return false;
-      }
-      inputs.push_back(copy);
-      batch.push_back(k);
-    }
-    const bool ran = detail::RunConversion(impl_->options, "pdf:calc_pdf_Export", outDir, inputs,
-                                           temp.path(), error);
-    for (int k : batch) {
-      const auto i = static_cast<std::size_t>(k - 1);
-      impl_->tried[i] = true;
-      std::string pdf;
-      if (ran && detail::ReadWholeFile(outDir / ("sheet" + std::to_string(k) + ".pdf"), pdf) &&
-          !pdf.empty()) {
-        impl_->pdfs[i] = std::move(pdf);
-      }
-    }
-    if (!ran) return false;
+  if (!impl_->tried[index] && !impl_->PrintFrom(n, error)) return false;
+  if (impl_->blank[index]) {
+    SetError(error, "sheet " + std::to_string(n) + " has nothing to print");
+    return false;
   }
   if (!impl_->pdfs[index]) {
     SetError(error, "sheet " + std::to_string(n) + " cannot be printed");

@@ -227,24 +227,25 @@ TEST_F(RoadsOnLibreOffice, EachWorksheetBecomesItsOwnPdfAndTheImagesFollowOn) {
   EXPECT_TRUE(fs::is_empty(tmp()));
 }
 
-// Calc prints nothing of a hidden sheet; a copy of the workbook with every other sheet hidden
-// as well would print the first sheet in its place. The footer shows the file name ("&F"),
-// which must be the workbook's, not that of the copy a sheet is printed from.
-TEST_F(RoadsOnLibreOffice, AHiddenWorksheetIsCountedButGivesNoPages) {
-  EXPECT_EQ(0, converter::ConvertExcel(U16((kDataDir / "hidden-sheet.xlsx").string()),
+// Sheets 2 (hidden) and 3 (empty) have nothing to print: Calc prints nothing of a hidden sheet,
+// and a copy of the workbook with every other sheet hidden as well would print the first sheet
+// in its place; an empty sheet printed alone gives one blank page. The footer shows the file
+// name ("&F"), which must be the workbook's, not that of the copy a sheet is printed from.
+TEST_F(RoadsOnLibreOffice, AHiddenOrEmptyWorksheetIsCountedButGivesNoPages) {
+  EXPECT_EQ(0, converter::ConvertExcel(U16((kDataDir / "hidden-and-empty-sheets.xlsx").string()),
                                        U16(out().string() + "/")));
   EXPECT_EQ("success\r\n", ReadText(status_));
-  EXPECT_EQ((std::vector<std::string>{"1.pdf", "3.pdf", "Image0000.jpg", "Image0001.jpg"}),
+  EXPECT_EQ((std::vector<std::string>{"1.pdf", "4.pdf", "Image0000.jpg", "Image0001.jpg"}),
             ListNames(out()));
   const auto first = PageTexts(out() / "1.pdf");
-  const auto third = PageTexts(out() / "3.pdf");
+  const auto last = PageTexts(out() / "4.pdf");
   ASSERT_EQ(1u, first.size());
-  ASSERT_EQ(1u, third.size());
+  ASSERT_EQ(1u, last.size());
   EXPECT_NE(first[0].find("Open sheet one"), std::string::npos);
-  EXPECT_NE(third[0].find("Last sheet three"), std::string::npos);
-  EXPECT_EQ(third[0].find("Open sheet one"), std::string::npos);
-  for (const auto& text : {first[0], third[0]}) {
-    EXPECT_NE(text.find("Printed from hidden-sheet.xlsx"), std::string::npos) << text;
+  EXPECT_NE(last[0].find("Last sheet three"), std::string::npos);
+  EXPECT_EQ(last[0].find("Open sheet one"), std::string::npos);
+  for (const auto& text : {first[0], last[0]}) {
+    EXPECT_NE(text.find("Printed from hidden-and-empty-sheets.xlsx"), std::string::npos) << text;
   }
   EXPECT_TRUE(fs::is_empty(tmp()));
 }

@@ -20,6 +20,8 @@ class PdfPages {
   // and renamed, so that `path` holds either the whole image or nothing new. False, with
   // `error` set, when the page cannot be rendered or written.
   bool ExportJpeg(int n, const std::string& path, double dpi, std::string* error = nullptr) const;
+  // Whether page n shows nothing at all: every pixel white. False when it cannot be rendered.
+  bool PageIsBlank(int n) const;
 
  private:
   struct Impl;

@@ -25,12 +25,14 @@ class Workbook {
   int SheetCount() const;
   // Sheet n (1-based); empty for a number out of range.
   std::string SheetName(int n) const;
-  // False for a sheet the workbook hides (and a number out of range): it has nothing to print.
-  bool SheetShown(int n) const;
+  // False for a sheet with nothing to print: one the workbook hides, or one that prints alone
+  // to a single page showing nothing (an empty sheet), and for a number out of range. Prints
+  // the sheet, in its batch, when it has not been printed yet.
+  bool SheetPrints(int n);
   // Writes sheet n alone as PDF at `path`, with all its print pages. Sheets are printed in
   // batches by one soffice run each, on first demand.
-  // False, with nothing left at `path`, when the number is out of range, the sheet is hidden or
-  // printing fails.
+  // False, with nothing left at `path`, when the number is out of range, the sheet has nothing
+  // to print or printing fails.
   bool ExportSheetPdf(int n, const std::string& path, std::string* error = nullptr);
 
  private:
