@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "office/ImpressDeck.h"
@@ -143,9 +144,8 @@ class OnDocument : public automation::DispatchObject {
 // The numbered parts of one open document (slides, worksheets): Count, from the document's
 // `count`, and Item(Index), which answers as a method and as a property alike with a new
 // Part(document, n) for n from 1 to the count, or with nothing for a part the document's
-// `present` (when given) says is not there.
-template <typename Doc, typename Part, int (Doc::*count)() const,
-          bool (Doc::*present)(int) = nullptr>
+// `present` (a `bool (Doc::*)(int)`, when given) says is not there.
+template <typename Doc, typename Part, int (Doc::*count)() const, auto present = nullptr>
 class PartCollection : public automation::DispatchObject {
  public:
   explicit PartCollection(DocumentRef<Doc> document) : document_(std::move(document)) {
@@ -168,7 +168,7 @@ class PartCollection : public automation::DispatchObject {
         std::lock_guard lock(document_->mutex);
         if (!document_->document) return automation::E_FAIL;
         if (n < 1 || n > (document_->document.get()->*count)()) return automation::E_INVALIDARG;
-        if constexpr (present != nullptr) {
+        if constexpr (!std::is_null_pointer_v<decltype(present)>) {
           if (!(document_->document.get()->*present)(n)) {
             if (result) *result = automation::Variant();
             return automation::S_OK;
