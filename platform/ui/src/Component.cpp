@@ -320,18 +320,42 @@ void Control::PaintTree(QPainter& painter) {
   if (clipChildren_) painter.setClipRect(LocalRect(), Qt::IntersectClip);
   // Children may destroy nothing while painting; iterate a copy for safety anyway.
   const std::vector<Control*> kids = children_;
-  // In the window, a child that covers all of it with opaque pixels hides every child drawn
-  // before it, so those are not drawn at all: a full-screen backdrop under the design panel then
-  // costs nothing where the panel fills the screen.
-  std::size_t first = 0;
-  if (isForm_ && painter.opacity() >= 1.0)
-    for (std::size_t i = kids.size(); i-- > 0;)
-      if (kids[i]->CoversOpaquely(LocalRect())) {
-        first = i;
-        break;
-      }
-  for (std::size_t i = first; i < kids.size(); ++i) kids[i]->PaintTree(painter);
+  for (std::size_t i = FirstPaintedChild(painter.opacity()); i < kids.size(); ++i)
+    kids[i]->PaintTree(painter);
   painter.restore();
+}
+
+// In the window, a child that covers all of it with opaque pixels hides every child drawn before
+// it, so those are not drawn at all: a full-screen backdrop under the design panel then costs
+// nothing where the panel fills the screen.
+std::size_t Control::FirstPaintedChild(qreal opacity) const {
+  if (isForm_ && opacity >= 1.0)
+    for (std::size_t i = children_.size(); i-- > 0;)
+      if (children_[i]->CoversOpaquely(LocalRect())) return i;
+  return 0;
+}
+
+void Control::RenderPicturesAhead() {
+  if (!visible_) return;
+  RenderOwnPictureAhead();
+  for (Control* child : children_) child->RenderPicturesAhead();
+}
+
+void Control::CollectPaintWork(const QTransform& parent, const std::optional<QRectF>& clip,
+                               qreal opacity, qreal dpr, std::vector<PaintWork>& out) {
+  if (!visible_) return;
+  // As PaintTree sets up its painter.
+  const QTransform transform = LocalToParent() * parent;
+  opacity *= opacity_ * (enabled_ ? 1.0 : 0.6);
+  PreparePaint(transform, clip, dpr, out);
+  std::optional<QRectF> inner = clip;
+  if (clipChildren_) {
+    const QRectF own = transform.mapRect(LocalRect());
+    inner = clip ? clip->intersected(own) : own;
+  }
+  const std::vector<Control*> kids = children_;
+  for (std::size_t i = FirstPaintedChild(opacity); i < kids.size(); ++i)
+    kids[i]->CollectPaintWork(transform, inner, opacity, dpr, out);
 }
 
 void Control::Paint(QPainter&) {}

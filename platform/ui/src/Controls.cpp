@@ -257,6 +257,20 @@ void Image::SetWrapMode(WrapMode mode) {
   Changed();
 }
 
+namespace {
+
+// The picture's size in device pixels when `target` (local units) is drawn under `t`, or an empty
+// size when it is not drawn scaled (turned, mirrored) or not at all (outside `clip`).
+QSize DeviceSize(const QTransform& t, qreal dpr, const QRectF& target,
+                 const std::optional<QRectF>& clip) {
+  if (t.isRotating() || t.m11() <= 0 || t.m22() <= 0) return {};
+  const QRectF device = t.mapRect(target);
+  if (clip && !clip->intersects(device)) return {};
+  return (device.size() * dpr).toSize();
+}
+
+}  // namespace
+
 // Draws the picture into `target` (local units). It is scaled (for a picture file: decoded) once
 // per device size and kept, so repainting during a drag does not rescale full-screen pictures
 // every time; a picture outside the painter's clip (a strip page scrolled away) is not made.
@@ -269,35 +283,46 @@ void Image::DrawScaled(QPainter& painter, const QRectF& target) {
   if (painter.hasClipping() && !painter.clipBoundingRect().intersects(target)) return;
   const QRectF device = t.mapRect(target);
   const qreal dpr = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
-  const QSize size = (device.size() * dpr).toSize();
+  const QSize size = DeviceSize(t, dpr, target, std::nullopt);
   if (size.isEmpty()) return;
-  if (cache_.isNull() || cacheSize_ != size || cacheKey_ != picture_.Key()) {
-    cache_ = QPixmap::fromImage(picture_.Scaled(size));
-    cache_.setDevicePixelRatio(dpr);
-    cacheSize_ = size;
-    cacheKey_ = picture_.Key();
-  }
+  if (cache_.isNull() || cacheSize_ != size || cacheKey_ != picture_.Key())
+    KeepScaled(picture_.Scaled(size), size, dpr);
   painter.save();
   painter.resetTransform();
   painter.drawPixmap(device.topLeft(), cache_);
   painter.restore();
 }
 
+void Image::KeepScaled(QImage scaled, QSize size, qreal dpr) {
+  cache_ = QPixmap::fromImage(std::move(scaled));
+  cache_.setDevicePixelRatio(dpr);
+  cacheSize_ = size;
+  cacheKey_ = picture_.Key();
+}
+
+std::optional<QRectF> Image::ScaledTarget() const {
+  const QRectF box = LocalRect();
+  switch (wrap_) {
+    case WrapMode::Stretch:
+      return box;
+    case WrapMode::Fit: {
+      const QSizeF s = QSizeF(picture_.Size()).scaled(box.size(), Qt::KeepAspectRatio);
+      return QRectF(QPointF((box.width() - s.width()) / 2, (box.height() - s.height()) / 2), s);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
 void Image::Paint(QPainter& painter) {
   if (picture_.IsNull() || Width() <= 0 || Height() <= 0) return;
+  if (const std::optional<QRectF> target = ScaledTarget()) {
+    DrawScaled(painter, *target);
+    return;
+  }
   const QRectF box = LocalRect();
   const QSizeF bs(picture_.Size());
   switch (wrap_) {
-    case WrapMode::Stretch:
-      DrawScaled(painter, box);
-      break;
-    case WrapMode::Fit: {
-      const QSizeF s = bs.scaled(box.size(), Qt::KeepAspectRatio);
-      DrawScaled(
-          painter,
-          QRectF(QPointF((box.width() - s.width()) / 2, (box.height() - s.height()) / 2), s));
-      break;
-    }
     case WrapMode::Original:
       painter.save();
       painter.setClipRect(box, Qt::IntersectClip);
@@ -314,7 +339,27 @@ void Image::Paint(QPainter& painter) {
     case WrapMode::Tile:
       painter.drawTiledPixmap(box, QPixmap::fromImage(picture_.ToImage()));
       break;
+    default:
+      break;
   }
+}
+
+void Image::PreparePaint(const QTransform& transform, const std::optional<QRectF>& clip, qreal dpr,
+                         std::vector<PaintWork>& out) {
+  if (picture_.IsNull() || Width() <= 0 || Height() <= 0) return;
+  const std::optional<QRectF> target = ScaledTarget();
+  if (!target) return;
+  const QSize size = DeviceSize(transform, dpr, *target, clip);
+  if (size.isEmpty() || (!cache_.isNull() && cacheSize_ == size && cacheKey_ == picture_.Key()))
+    return;
+  PaintWork work;
+  work.make = [picture = picture_, size] { return picture.ScaledForScreen(size); };
+  // The picture may have changed meanwhile only on this thread, and then its own paint makes it.
+  work.adopt = [this, key = picture_.Key(), size, dpr](QImage scaled) {
+    if (!scaled.isNull() && key == picture_.Key()) KeepScaled(std::move(scaled), size, dpr);
+  };
+  work.pixels = qint64{size.width()} * size.height();
+  out.push_back(std::move(work));
 }
 
 bool Image::SetProperty(const QString& name, const QJsonValue& v) {

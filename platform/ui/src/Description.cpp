@@ -149,6 +149,10 @@ class Loader {
     if (!children.isEmpty() && !control)
       Fail(name, QStringLiteral("a %1 holds no children").arg(kind));
     for (const QJsonValue& child : children) Create(child, control);
+    // A frame comes whole and placed; when it shows in a window, what it shows is rendered on
+    // other threads while the rest of the window is read, for the window's first paint.
+    if (kind == u"Frame" && control && control->RootForm() && control->AbsoluteVisible())
+      control->RenderPicturesAhead();
   }
 
   Frame* MakeFrame(const QJsonObject& element, const QString& name) {

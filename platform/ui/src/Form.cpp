@@ -2,12 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QWheelEvent>
 #include <QWidget>
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 
 #include "Properties.h"
 #include "Surface.h"
@@ -96,6 +101,37 @@ ShiftState KeyShift(Qt::KeyboardModifiers m) {
   return ToShift(m);
 }
 
+namespace {
+
+// Runs every `make` on up to as many threads as there are cores, this one among them, the biggest
+// first; then every `adopt` on this thread. A `make` that fails leaves its picture to the paint.
+void MakeSideBySide(std::vector<PaintWork>& work) {
+  std::stable_sort(work.begin(), work.end(),
+                   [](const PaintWork& a, const PaintWork& b) { return a.pixels > b.pixels; });
+  std::vector<QImage> made(work.size());
+  std::atomic<std::size_t> next{0};
+  const auto run = [&work, &made, &next] {
+    for (std::size_t i; (i = next.fetch_add(1)) < work.size();) try {
+        made[i] = work[i].make();
+      } catch (...) {
+        made[i] = QImage();
+      }
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t threads =
+      std::min<std::size_t>(work.size(), std::max(1u, std::thread::hardware_concurrency()));
+  try {
+    while (helpers.size() + 1 < threads) helpers.emplace_back(run);
+  } catch (const std::system_error&) {
+    // Fewer threads then.
+  }
+  run();
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t i = 0; i < work.size(); ++i) work[i].adopt(std::move(made[i]));
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- Surface
 
 Surface::Surface(Form* form) : form_(form) {
@@ -161,7 +197,37 @@ void Frame::LoadDescription(const QString& resource) {
 
 // ---------------------------------------------------------------- Form
 
+namespace {
+
+// Qt fills its font database the first time any text is measured or drawn: fontconfig reads its
+// configuration and lists every font, milliseconds of work that the first window's texts and
+// artwork wait for. The first window has it filled on a thread of its own while it is built (the
+// database is locked while it fills, so a text that needs it meanwhile waits for it). Forms are
+// made and destroyed on the UI thread only.
+struct FontFiller {
+  std::thread thread;
+  bool started = false;
+  ~FontFiller() { Finish(); }
+  // Before the application, and with it the font database, can go.
+  void Finish() {
+    if (thread.joinable()) thread.join();
+  }
+} g_fontFiller;
+
+void StartFillingFontDatabase() {
+  if (g_fontFiller.started) return;
+  g_fontFiller.started = true;
+  try {
+    g_fontFiller.thread = std::thread([] { QFontDatabase::families(); });
+  } catch (const std::system_error&) {
+    // Then the first text fills it.
+  }
+}
+
+}  // namespace
+
 Form::Form(QObject* owner) : Control(owner), surface_(std::make_unique<Surface>(this)) {
+  StartFillingFontDatabase();
   isForm_ = true;
   SetSize(640, 480);
   surface_->resize(640, 480);
@@ -177,6 +243,7 @@ Form::~Form() {
   hosted_.clear();
   isForm_ = false;
   surface_.reset();
+  g_fontFiller.Finish();
 }
 
 void Form::LoadDescription(const QString& resource) {
@@ -216,6 +283,15 @@ void Form::Show() {
   // A window manager gives a new window the keyboard; without one the window would only get it
   // at the first click, and neither keys nor activation would reach it before.
   surface_->activateWindow();
+  // The first paint comes from the event loop, once the window is up. Shown, the window has its
+  // final size, and the pictures that paint would make one after another are made now.
+  MakeAheadOfPaint();
+}
+
+void Form::MakeAheadOfPaint() {
+  std::vector<PaintWork> work;
+  CollectPaintWork(QTransform(), std::nullopt, 1.0, surface_->devicePixelRatio(), work);
+  if (!work.empty()) MakeSideBySide(work);
 }
 
 void Form::Close() {

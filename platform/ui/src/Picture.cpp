@@ -19,8 +19,11 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <list>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 #include "ui/Types.h"
@@ -159,6 +162,10 @@ struct Picture::Source {
   QByteArray format;    // Encoded: the reader's name of the format
   bool jpeg = false;    // Encoded: decoded at a 1/8 step of its size when drawn smaller
   bool turned = false;  // Encoded: stored a quarter turn away from how it shows (EXIF)
+  // Svg: a rendering at `size` under way or made (RenderAhead), for the first one to need it,
+  // and whether all its pixels are opaque (found while they are at hand).
+  mutable std::mutex aheadMutex;
+  mutable std::future<std::pair<QImage, bool>> ahead;
 };
 
 namespace {
@@ -234,6 +241,46 @@ QImage RenderSvg(const QByteArray& bytes, QSize size) {
   return image;
 }
 
+bool OnlyOpaquePixels(const QImage& image) {
+  if (!image.hasAlphaChannel()) return true;
+  if (image.format() != QImage::Format_ARGB32_Premultiplied &&
+      image.format() != QImage::Format_ARGB32)
+    return false;  // not worked out here
+  const int width = image.width(), height = image.height();
+  for (int y = 0; y < height; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < width; ++x)
+      if (qAlpha(line[x]) != 0xFF) return false;
+  }
+  return true;
+}
+
+// QPixmap::fromImage keeps an image with an alpha channel that has only opaque pixels as RGB32;
+// for these two formats the pixels stay as they are.
+QImage ForScreen(QImage image, bool opaque) {
+  if (opaque && (image.format() == QImage::Format_ARGB32_Premultiplied ||
+                 image.format() == QImage::Format_ARGB32))
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+  return image;
+}
+
+// An SVG picture at its own size: the rendering made ahead when there is one (`opaque` then
+// tells whether its pixels are all opaque, when asked), else a new one.
+QImage RenderSvgAtOwnSize(const QByteArray& bytes, QSize size, std::mutex& aheadMutex,
+                          std::future<std::pair<QImage, bool>>& ahead,
+                          std::optional<bool>* opaque = nullptr) {
+  std::unique_lock lock(aheadMutex);
+  if (ahead.valid()) {
+    std::future<std::pair<QImage, bool>> made = std::move(ahead);
+    lock.unlock();
+    auto [image, allOpaque] = made.get();
+    if (opaque) *opaque = allOpaque;
+    return image;
+  }
+  lock.unlock();
+  return RenderSvg(bytes, size);
+}
+
 bool IsJpeg(const QByteArray& bytes) {
   return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
          static_cast<unsigned char>(bytes[1]) == 0xD8;
@@ -303,6 +350,22 @@ qint64 Picture::Key() const {
   return source_ ? source_->key : 0;
 }
 
+void Picture::RenderAhead() const {
+  if (!source_ || source_->kind != Source::Kind::Svg) return;
+  std::lock_guard lock(source_->aheadMutex);
+  if (source_->ahead.valid()) return;
+  try {
+    // What it needs by value: the source holds the rendering, so it cannot be held by it.
+    source_->ahead = std::async(std::launch::async, [bytes = source_->bytes, size = source_->size] {
+      QImage image = RenderSvg(bytes, size);
+      const bool opaque = OnlyOpaquePixels(image);
+      return std::make_pair(std::move(image), opaque);
+    });
+  } catch (const std::system_error&) {
+    // No thread for it: it is rendered when it is needed.
+  }
+}
+
 QImage Picture::ToImage() const {
   if (!source_) return {};
   const Source& s = *source_;
@@ -310,7 +373,7 @@ QImage Picture::ToImage() const {
     case Source::Kind::Pixels:
       return s.pixels;
     case Source::Kind::Svg:
-      return RenderSvg(s.bytes, s.size);
+      return RenderSvgAtOwnSize(s.bytes, s.size, s.aheadMutex, s.ahead);
     case Source::Kind::Encoded:
       break;
   }
@@ -332,7 +395,7 @@ QImage Picture::Scaled(QSize size) const {
       image = s.pixels;
       break;
     case Source::Kind::Svg:
-      image = RenderSvg(s.bytes, s.size);
+      image = RenderSvgAtOwnSize(s.bytes, s.size, s.aheadMutex, s.ahead);
       break;
     case Source::Kind::Encoded:
       if (s.jpeg && (size.width() < s.size.width() || size.height() < s.size.height()))
@@ -344,6 +407,19 @@ QImage Picture::Scaled(QSize size) const {
       break;
   }
   return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage Picture::ScaledForScreen(QSize size) const {
+  if (source_ && source_->kind == Source::Kind::Svg && size == source_->size) {
+    const Source& s = *source_;
+    std::optional<bool> opaque;
+    QImage image = RenderSvgAtOwnSize(s.bytes, s.size, s.aheadMutex, s.ahead, &opaque);
+    if (!opaque) opaque = OnlyOpaquePixels(image);
+    return ForScreen(std::move(image), *opaque);
+  }
+  QImage image = Scaled(size);
+  const bool opaque = OnlyOpaquePixels(image);
+  return ForScreen(std::move(image), opaque);
 }
 
 QImage LoadPicture(const QString& file, QSize svgSize) {

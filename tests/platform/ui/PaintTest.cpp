@@ -4,10 +4,13 @@
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "PaintCounter.h"
@@ -276,6 +279,88 @@ TEST(UiPaintTextBoxes, ACoveredTextBoxIsRepaintedWhenItsTextChanges) {
     EXPECT_GT(paints, 0);
   }
   form.Widget()->removeEventFilter(&counter);
+}
+
+// The pictures a window's first paint would make (scaled, rendered, decoded) are made when it is
+// shown, side by side, and only those it would draw: the picture is the one the paint makes.
+TEST(UiPaintAhead, WhatTheFirstPaintWouldMakeIsMadeWhenTheWindowShows) {
+  QTemporaryDir dir;
+  const auto write = [&dir](const char* name, const QByteArray& bytes) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return f.fileName();
+  };
+  const QString opaque = write("opaque.svg",
+                               "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20'>"
+                               "<rect width='40' height='20' fill='#2A3546'/>"
+                               "<circle cx='20' cy='10' r='8' fill='#E5484D'/></svg>");
+  const QString translucent =
+      write("translucent.svg",
+            "<svg xmlns='http://www.w3.org/2000/svg' width='30' height='30'>"
+            "<circle cx='15' cy='15' r='12' fill='#1A7BD9' "
+            "fill-opacity='0.6'/></svg>");
+  const auto image = [](ui::Form& form, ui::Control* parent, QRectF r, const QString& file,
+                        QSize svgSize, ui::WrapMode mode) {
+    auto* i = new ui::Image(&form);
+    i->SetBounds(float(r.x()), float(r.y()), float(r.width()), float(r.height()));
+    i->LoadFromFile(file, svgSize);
+    i->SetWrapMode(mode);
+    i->SetParent(parent);
+    return i;
+  };
+  // A window of 200 x 100 units; `shown` gets the sizes in pixels of what its paint would make.
+  const auto build = [&](ui::Form& form) {
+    form.SetClientSize(200, 100);
+    auto* panel = new ui::Layout(&form);
+    panel->SetBounds(0, 0, 100, 50);
+    panel->SetScale(2, 2);
+    panel->SetParent(&form);
+    image(form, panel, {0, 0, 100, 50}, opaque, {200, 100}, ui::WrapMode::Stretch);  // drawn
+    image(form, panel, {10, 10, 30, 20}, translucent, {}, ui::WrapMode::Fit)  // drawn, fitted
+        ->SetOpacity(0.5f);
+    image(form, panel, {50, 10, 20, 10}, QStringLiteral(":/ui-test/blue_wide.png"), {},
+          ui::WrapMode::Stretch)
+        ->SetEnabled(false);  // drawn, dimmed
+    image(form, panel, {0, 0, 10, 10}, opaque, {}, ui::WrapMode::Stretch)->Hide();
+    auto* hidden = new ui::Layout(&form);
+    hidden->SetBounds(0, 0, 50, 50);
+    hidden->SetParent(panel);
+    hidden->Hide();
+    image(form, hidden, {0, 0, 11, 11}, opaque, {}, ui::WrapMode::Stretch);
+    auto* clip = new ui::Layout(&form);
+    clip->SetBounds(70, 30, 20, 10);
+    clip->SetClipChildren(true);
+    clip->SetParent(panel);
+    image(form, clip, {0, 0, 12, 12}, translucent, {}, ui::WrapMode::Stretch);     // drawn
+    image(form, clip, {40, 40, 13, 13}, translucent, {}, ui::WrapMode::Stretch);   // clipped away
+    image(form, panel, {80, 0, 10, 10}, translucent, {}, ui::WrapMode::Original);  // not scaled
+  };
+  const auto made = [](ui::Form& form) {
+    std::vector<ui::PaintWork> work;
+    form.CollectPaintWork(QTransform(), std::nullopt, 1.0, 1.0, work);
+    std::multiset<qint64> pixels;
+    for (const ui::PaintWork& w : work) pixels.insert(w.pixels);
+    return pixels;
+  };
+
+  ui::Form shown;
+  build(shown);
+  EXPECT_EQ(made(shown), (std::multiset<qint64>{200 * 100, 40 * 40, 40 * 20, 24 * 24}));
+  shown.Show();
+  EXPECT_TRUE(made(shown).empty());  // made when it showed
+  const QImage painted = shown.Widget()->grab().toImage();
+
+  ui::Form drawnWhenPainted;
+  build(drawnWhenPainted);
+  EXPECT_EQ(painted.convertToFormat(QImage::Format_RGB32),
+            drawnWhenPainted.Render(QSize(200, 100)).convertToFormat(QImage::Format_RGB32));
+
+  // Beneath a child that covers the whole window opaquely nothing is drawn, so nothing is made.
+  ui::Form covered;
+  build(covered);
+  Box(&covered, &covered, {0, 0, 200, 100}, 0xFF808080);
+  EXPECT_TRUE(made(covered).empty());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QImageWriter>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPixmap>
 #include <QRandomGenerator>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
@@ -274,6 +275,77 @@ TEST_F(UiPicture, ALargeSvgIsDrawnAsOnAnOrdinaryCanvas) {
     EXPECT_EQ(picture.ToImage(), reference);
     EXPECT_EQ(picture.Scaled(size / 2),
               reference.scaled(size / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  }
+}
+
+// A picture rendered ahead on another thread is the one rendering it when it is needed gives,
+// taken once: the next use renders anew. In the form a pixmap keeps it, it has no alpha channel
+// exactly when all its pixels are opaque, wherever the one that is not lies.
+TEST_F(UiPicture, APictureMadeAheadIsTheOneMadeWhenNeeded) {
+  const QByteArray opaqueSvg(
+      "<svg xmlns='http://www.w3.org/2000/svg' width='96' height='54' viewBox='0 0 96 54'>"
+      "<rect width='96' height='54' fill='#2A3546'/>"
+      "<rect x='8' y='6' width='70' height='30' rx='6' fill='#1A7BD9' fill-opacity='0.6'/></svg>");
+  const QByteArray translucentSvg(
+      "<svg xmlns='http://www.w3.org/2000/svg' width='96' height='54' viewBox='0 0 96 54'>"
+      "<rect x='8' y='6' width='70' height='30' rx='6' fill='#1A7BD9' fill-opacity='0.6'/></svg>");
+  const QString opaqueFile = Write(QStringLiteral("opaque.svg"), opaqueSvg);
+  const QString translucentFile = Write(QStringLiteral("translucent.svg"), translucentSvg);
+  const QSize size(192, 108);
+
+  for (const QString& file : {opaqueFile, translucentFile}) {
+    SCOPED_TRACE(file.toStdString());
+    const QImage reference = ui::Picture::FromFile(file, size).ToImage();
+    const ui::Picture ahead = ui::Picture::FromFile(file, size);
+    ahead.RenderAhead();
+    ahead.RenderAhead();  // one under way already
+    EXPECT_EQ(ahead.ToImage(), reference);
+    EXPECT_EQ(ahead.ToImage(), reference);  // rendered anew
+    const ui::Picture scaled = ui::Picture::FromFile(file, size);
+    scaled.RenderAhead();
+    EXPECT_EQ(scaled.Scaled(size / 2),
+              reference.scaled(size / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  }
+
+  // One pixel not opaque, in each corner, and none.
+  const auto page = [](QPoint clear) {
+    QImage image(7, 5, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(0x40, 0x80, 0xC0));
+    if (clear.x() >= 0) image.setPixel(clear, qRgba(0x20, 0x40, 0x60, 0x80));
+    return image;
+  };
+  struct Case {
+    const char* what;
+    ui::Picture picture;
+    QSize size;
+    bool opaque;
+  };
+  ui::Picture opaqueAhead = ui::Picture::FromFile(opaqueFile, size);
+  opaqueAhead.RenderAhead();
+  ui::Picture translucentAhead = ui::Picture::FromFile(translucentFile, size);
+  translucentAhead.RenderAhead();
+  const std::vector<Case> cases = {
+      {"opaque SVG made ahead", opaqueAhead, size, true},
+      {"translucent SVG made ahead", translucentAhead, size, false},
+      {"opaque SVG", ui::Picture::FromFile(opaqueFile, size), size, true},
+      {"opaque SVG, smaller", ui::Picture::FromFile(opaqueFile, size), size / 2, true},
+      {"translucent SVG", ui::Picture::FromFile(translucentFile, size), size, false},
+      {"opaque pixels", ui::Picture(page({-1, -1})), {7, 5}, true},
+      {"first pixel not opaque", ui::Picture(page({0, 0})), {7, 5}, false},
+      {"end of the first line not opaque", ui::Picture(page({6, 0})), {7, 5}, false},
+      {"start of the last line not opaque", ui::Picture(page({0, 4})), {7, 5}, false},
+      {"last pixel not opaque", ui::Picture(page({6, 4})), {7, 5}, false},
+      {"no alpha channel", ui::Picture(QImage(7, 5, QImage::Format_RGB32)), {7, 5}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QImage made = c.picture.ScaledForScreen(c.size);
+    const QImage plain = c.picture.Scaled(c.size);
+    EXPECT_EQ(made.hasAlphaChannel(), !c.opaque);
+    EXPECT_EQ(made.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+              plain.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    // What a pixmap would have made of it.
+    EXPECT_EQ(QPixmap::fromImage(made).toImage(), QPixmap::fromImage(plain).toImage());
   }
 }
 

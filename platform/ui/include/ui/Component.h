@@ -3,6 +3,7 @@
 // is where it is drawn. The two may differ: detaching a control from its parent keeps it alive
 // until its owner dies, while destroying a control destroys the controls drawn inside it.
 
+#include <QImage>
 #include <QJsonValue>
 #include <QObject>
 #include <QPointF>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QTransform>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "ui/Types.h"
@@ -27,6 +29,15 @@ using MouseEvent =
 using MouseMoveEvent = std::function<void(QObject* sender, ShiftState shift, float x, float y)>;
 using KeyEvent =
     std::function<void(QObject* sender, quint16& key, QChar& keyChar, ShiftState shift)>;
+
+// A picture the next paint would make (render, decode, scale), made ahead of it instead: `make`
+// may run on any thread, as it uses only what it holds; `adopt` takes the picture on the UI
+// thread, and the paint then finds it made.
+struct PaintWork {
+  std::function<QImage()> make;
+  std::function<void(QImage)> adopt;
+  qint64 pixels = 0;  // about how much work it is
+};
 
 class Component : public QObject {
   Q_OBJECT
@@ -145,6 +156,15 @@ class Control : public Component {
 
   // Draws this control and its children; `p` is in the parent's units.
   void PaintTree(QPainter& painter);
+  // The pictures of the controls of this subtree that are visible with their parents up to this
+  // control begin rendering on other threads (Picture::RenderAhead), so that a paint soon after
+  // finds them made.
+  void RenderPicturesAhead();
+  // Adds what PaintTree, given a painter with transform `parent`, clip `clip` (in the painter's
+  // own units, none when empty) and opacity `opacity` on a device of pixel ratio `dpr`, would
+  // make while painting, in the order it would paint.
+  void CollectPaintWork(const QTransform& parent, const std::optional<QRectF>& clip, qreal opacity,
+                        qreal dpr, std::vector<PaintWork>& out);
   // Whether Paint draws anything (used to find controls that cover native text widgets).
   virtual bool PaintsSelf() const { return false; }
   // Whether a press on this control takes the keyboard focus. Most painted controls (images,
@@ -183,6 +203,12 @@ class Control : public Component {
  protected:
   // Paints the control itself in local units; children are drawn afterwards.
   virtual void Paint(QPainter& painter);
+  // Starts what RenderPicturesAhead asks of this control.
+  virtual void RenderOwnPictureAhead() {}
+  // What Paint would make under the painter transform `transform` (local units to the root
+  // painter's), with the clip `clip` in the root painter's units.
+  virtual void PreparePaint(const QTransform& /*transform*/, const std::optional<QRectF>& /*clip*/,
+                            qreal /*dpr*/, std::vector<PaintWork>& /*out*/) {}
   // Where a child given to SetParent really goes (a scroll box sends it to its content).
   virtual Control* ContainerFor(Control* /*child*/) { return this; }
   virtual void SizeChanged() {}
@@ -202,6 +228,8 @@ class Control : public Component {
  private:
   // Drawn, it leaves nothing of `parentArea` (in the parent's units) showing from beneath.
   bool CoversOpaquely(const QRectF& parentArea) const;
+  // The first child PaintTree draws, at the painter's opacity `opacity` after this control's.
+  std::size_t FirstPaintedChild(qreal opacity) const;
   void AttachChild(Control* child);
   void DetachChild(Control* child);
   void ParentLayoutChanged();

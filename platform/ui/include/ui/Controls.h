@@ -156,10 +156,16 @@ class Image : public Control {
 
  protected:
   void Paint(QPainter& painter) override;
+  void PreparePaint(const QTransform& transform, const std::optional<QRectF>& clip, qreal dpr,
+                    std::vector<PaintWork>& out) override;
+  void RenderOwnPictureAhead() override { picture_.RenderAhead(); }
   bool PaintsSelf() const override { return !picture_.IsNull(); }
 
  private:
+  // Where Paint draws the scaled picture (local units), when it draws one.
+  std::optional<QRectF> ScaledTarget() const;
   void DrawScaled(QPainter& painter, const QRectF& target);
+  void KeepScaled(QImage scaled, QSize size, qreal dpr);
   Picture picture_;
   WrapMode wrap_ = WrapMode::Fit;
   QPixmap cache_;

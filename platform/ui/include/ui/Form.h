@@ -107,6 +107,8 @@ class Form : public Control {
   void ForgetInput(const Control* removed);
   void WidgetResized(QSize size);
   void CoverScreen();
+  // Makes the pictures the next paint of the window would make, side by side on several threads.
+  void MakeAheadOfPaint();
   // The keyboard focus of the text controls, the framework's way (see Form.cpp).
   void TextFocusIn(NativeControl* control);
   void ParkFocus(NativeControl* control);

@@ -32,8 +32,15 @@ class Picture {
   // The picture scaled to `size` pixels (aspect not kept, smooth): what scaling the full-size
   // picture gives, though a JPEG is decoded at the nearest larger 1/8 step of its size first.
   QImage Scaled(QSize size) const;
+  // The same pixels in the form a pixmap keeps them: a picture with an alpha channel but only
+  // opaque pixels comes without one (what QPixmap::fromImage would find out by scanning them).
+  QImage ScaledForScreen(QSize size) const;
   // The same for copies of one picture, different for any other picture.
   qint64 Key() const;
+  // An SVG picture begins rendering at its own size on a thread of its own; the first ToImage or
+  // Scaled after it takes that rendering instead of making its own (the same pixels). Nothing
+  // for other pictures, or when one is under way already.
+  void RenderAhead() const;
 
  private:
   struct Source;
