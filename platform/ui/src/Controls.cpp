@@ -285,6 +285,14 @@ void Image::DrawScaled(QPainter& painter, const QRectF& target) {
   const qreal dpr = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
   const QSize size = DeviceSize(t, dpr, target, std::nullopt);
   if (size.isEmpty()) return;
+  if (coming_) {
+    // Made ahead for this paint: waited for, unless it is no longer the picture needed.
+    if (coming_->size == size && coming_->key == picture_.Key()) {
+      QImage made = coming_->picture.get();
+      if (!made.isNull()) KeepScaled(std::move(made), size, dpr);
+    }
+    coming_.reset();
+  }
   if (cache_.isNull() || cacheSize_ != size || cacheKey_ != picture_.Key())
     KeepScaled(picture_.Scaled(size), size, dpr);
   painter.save();
@@ -350,13 +358,13 @@ void Image::PreparePaint(const QTransform& transform, const std::optional<QRectF
   const std::optional<QRectF> target = ScaledTarget();
   if (!target) return;
   const QSize size = DeviceSize(transform, dpr, *target, clip);
-  if (size.isEmpty() || (!cache_.isNull() && cacheSize_ == size && cacheKey_ == picture_.Key()))
+  if (size.isEmpty() || (!cache_.isNull() && cacheSize_ == size && cacheKey_ == picture_.Key()) ||
+      (coming_ && coming_->size == size && coming_->key == picture_.Key()))
     return;
   PaintWork work;
   work.make = [picture = picture_, size] { return picture.ScaledForScreen(size); };
-  // The picture may have changed meanwhile only on this thread, and then its own paint makes it.
-  work.adopt = [this, key = picture_.Key(), size, dpr](QImage scaled) {
-    if (!scaled.isNull() && key == picture_.Key()) KeepScaled(std::move(scaled), size, dpr);
+  work.expect = [this, key = picture_.Key(), size](std::future<QImage> picture) {
+    coming_ = Coming{std::move(picture), size, key};
   };
   work.pixels = qint64{size.width()} * size.height();
   out.push_back(std::move(work));

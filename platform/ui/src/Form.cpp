@@ -101,36 +101,50 @@ ShiftState KeyShift(Qt::KeyboardModifiers m) {
   return ToShift(m);
 }
 
-namespace {
-
-// Runs every `make` on up to as many threads as there are cores, this one among them, the biggest
-// first; then every `adopt` on this thread. A `make` that fails leaves its picture to the paint.
-void MakeSideBySide(std::vector<PaintWork>& work) {
-  std::stable_sort(work.begin(), work.end(),
-                   [](const PaintWork& a, const PaintWork& b) { return a.pixels > b.pixels; });
-  std::vector<QImage> made(work.size());
-  std::atomic<std::size_t> next{0};
-  const auto run = [&work, &made, &next] {
-    for (std::size_t i; (i = next.fetch_add(1)) < work.size();) try {
-        made[i] = work[i].make();
-      } catch (...) {
-        made[i] = QImage();
-      }
-  };
-  std::vector<std::thread> helpers;
-  const std::size_t threads =
-      std::min<std::size_t>(work.size(), std::max(1u, std::thread::hardware_concurrency()));
-  try {
-    while (helpers.size() + 1 < threads) helpers.emplace_back(run);
-  } catch (const std::system_error&) {
-    // Fewer threads then.
+// Runs every `make` on up to as many threads as there are cores, the biggest first, each result
+// going to the future its control was given. A `make` that fails leaves its picture to the paint.
+class PaintWorkers {
+ public:
+  explicit PaintWorkers(std::vector<PaintWork> work) {
+    std::stable_sort(work.begin(), work.end(),
+                     [](const PaintWork& a, const PaintWork& b) { return a.pixels > b.pixels; });
+    for (PaintWork& w : work) {
+      std::promise<QImage> promise;
+      w.expect(promise.get_future());
+      jobs_.push_back({std::move(w.make), std::move(promise)});
+    }
+    const std::size_t threads =
+        std::min<std::size_t>(jobs_.size(), std::max(1u, std::thread::hardware_concurrency()));
+    try {
+      while (threads_.size() < threads) threads_.emplace_back([this] { Run(); });
+    } catch (const std::system_error&) {
+      if (threads_.empty()) Run();  // no thread at all: made here, now
+    }
   }
-  run();
-  for (std::thread& helper : helpers) helper.join();
-  for (std::size_t i = 0; i < work.size(); ++i) work[i].adopt(std::move(made[i]));
-}
+  ~PaintWorkers() {
+    for (std::thread& t : threads_) t.join();
+  }
 
-}  // namespace
+ private:
+  void Run() {
+    for (std::size_t i; (i = next_.fetch_add(1)) < jobs_.size();) {
+      QImage made;
+      try {
+        made = jobs_[i].make();
+      } catch (...) {
+        made = QImage();
+      }
+      jobs_[i].done.set_value(std::move(made));
+    }
+  }
+  struct Job {
+    std::function<QImage()> make;
+    std::promise<QImage> done;
+  };
+  std::vector<Job> jobs_;
+  std::atomic<std::size_t> next_{0};
+  std::vector<std::thread> threads_;
+};
 
 // ---------------------------------------------------------------- Surface
 
@@ -243,6 +257,7 @@ Form::~Form() {
   hosted_.clear();
   isForm_ = false;
   surface_.reset();
+  paintWorkers_.reset();
   g_fontFiller.Finish();
 }
 
@@ -284,14 +299,17 @@ void Form::Show() {
   // at the first click, and neither keys nor activation would reach it before.
   surface_->activateWindow();
   // The first paint comes from the event loop, once the window is up. Shown, the window has its
-  // final size, and the pictures that paint would make one after another are made now.
+  // final size; the pictures that paint would make one after another are made meanwhile, side by
+  // side, and it waits for each only when it comes to it.
   MakeAheadOfPaint();
 }
 
 void Form::MakeAheadOfPaint() {
   std::vector<PaintWork> work;
   CollectPaintWork(QTransform(), std::nullopt, 1.0, surface_->devicePixelRatio(), work);
-  if (!work.empty()) MakeSideBySide(work);
+  if (work.empty()) return;
+  paintWorkers_.reset();  // the last ones are done
+  paintWorkers_ = std::make_unique<PaintWorkers>(std::move(work));
 }
 
 void Form::Close() {

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTransform>
 #include <functional>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -31,11 +32,11 @@ using KeyEvent =
     std::function<void(QObject* sender, quint16& key, QChar& keyChar, ShiftState shift)>;
 
 // A picture the next paint would make (render, decode, scale), made ahead of it instead: `make`
-// may run on any thread, as it uses only what it holds; `adopt` takes the picture on the UI
-// thread, and the paint then finds it made.
+// may run on any thread, as it uses only what it holds; `expect` hands the control, on the UI
+// thread, the future picture, which its paint then waits for instead of making it.
 struct PaintWork {
   std::function<QImage()> make;
-  std::function<void(QImage)> adopt;
+  std::function<void(std::future<QImage>)> expect;
   qint64 pixels = 0;  // about how much work it is
 };
 

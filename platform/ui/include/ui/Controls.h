@@ -10,7 +10,9 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <future>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ui/Component.h"
@@ -171,6 +173,13 @@ class Image : public Control {
   QPixmap cache_;
   QSize cacheSize_;
   qint64 cacheKey_ = 0;
+  // The scaled picture being made on another thread for the next paint (PreparePaint).
+  struct Coming {
+    std::future<QImage> picture;
+    QSize size;
+    qint64 key = 0;
+  };
+  std::optional<Coming> coming_;
 };
 
 // Font and placement of a text.

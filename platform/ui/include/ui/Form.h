@@ -24,6 +24,7 @@ namespace ui {
 
 class Surface;
 class NativeControl;
+class PaintWorkers;
 
 // A frame: a reusable part of a window with a description of its own.
 class Frame : public Control {
@@ -107,7 +108,7 @@ class Form : public Control {
   void ForgetInput(const Control* removed);
   void WidgetResized(QSize size);
   void CoverScreen();
-  // Makes the pictures the next paint of the window would make, side by side on several threads.
+  // Has the pictures the next paint of the window would make made side by side on other threads.
   void MakeAheadOfPaint();
   // The keyboard focus of the text controls, the framework's way (see Form.cpp).
   void TextFocusIn(NativeControl* control);
@@ -117,6 +118,7 @@ class Form : public Control {
   void KeepTextFocusOnActivation();
 
   std::unique_ptr<Surface> surface_;
+  std::unique_ptr<PaintWorkers> paintWorkers_;
   QString caption_;
   AlphaColor fill_ = 0xFFFFFFFF;
   QPointer<Control> capture_, hovered_, pressed_;
