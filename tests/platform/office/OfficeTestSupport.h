@@ -46,6 +46,10 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// A PDF file of the given objects, numbered from 1 (object 1 the catalog), with a correct
+// cross-reference table.
+std::string PdfOfObjects(const std::vector<std::string>& objects);
+
 // The names of the entries directly inside a folder, sorted.
 std::vector<std::string> ListNames(const std::filesystem::path& folder);
 

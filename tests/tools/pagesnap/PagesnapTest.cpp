@@ -23,36 +23,23 @@ const Rgb kColours[] = {{255, 0, 0}, {0, 160, 0}, {0, 0, 255}};
 
 // A PDF of `pages` pages of width x height points, page i filled with kColours[i % 3].
 std::string MakePdf(int pages, int width, int height) {
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  auto object = [&](const std::string& body) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
-  };
-  object("<< /Type /Catalog /Pages 2 0 R >>");
   std::string kids;
   for (int i = 0; i < pages; ++i) kids += std::to_string(3 + 2 * i) + " 0 R ";
-  object("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>"};
   for (int i = 0; i < pages; ++i) {
     const Rgb c = kColours[i % 3];
-    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
-           std::to_string(height) + "] /Contents " + std::to_string(4 + 2 * i) + " 0 R >>");
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
+                      std::to_string(height) + "] /Contents " + std::to_string(4 + 2 * i) +
+                      " 0 R >>");
     char draw[96];
     std::snprintf(draw, sizeof draw, "%.3f %.3f %.3f rg 0 0 %d %d re f", c.r / 255.0, c.g / 255.0,
                   c.b / 255.0, width, height);
-    object("<< /Length " + std::to_string(std::string(draw).size()) + " >>\nstream\n" + draw +
-           "\nendstream");
+    objects.push_back("<< /Length " + std::to_string(std::string(draw).size()) + " >>\nstream\n" +
+                      draw + "\nendstream");
   }
-  const std::size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
-  for (std::size_t o : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return PdfOfObjects(objects);
 }
 
 struct Outcome {
