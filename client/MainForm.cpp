@@ -366,8 +366,10 @@ void TFormMain::thread_receiveRun(QObject*) {
     try {
       if (!tcp->Connected()) {
         frame_header_.clear();  // a new connection starts with a header
-        // Waiting for the supervisor to connect: a short pause keeps the wait from spinning.
-        std::this_thread::sleep_for(5ms);
+        // Waiting for a connect. What the board sends meanwhile waits in the socket, so the
+        // pause only delays the first read; 50 ms keeps an idle client without a board from
+        // waking two hundred times a second.
+        std::this_thread::sleep_for(50ms);
         continue;
       }
       if (frame_header_.empty()) frame_header_ = tcp->ReadBytes(protocol::kFrameHeaderSize);
